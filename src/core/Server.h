@@ -1,0 +1,140 @@
+// Server: the one server object: its settings, its runtime state and almost every operation of
+// the system. This header is the index: the operations are grouped by the file that holds them.
+//
+// Locks. Shared state is guarded by named mutexes (platform/Mutex.h), each built for one
+// operation by name (core/MutexName.h); the settings by one small in-process lock.
+//
+//   users mutex        "%08x::fUsers"        the registry `users` and every slot's userName
+//   connections mutex  "%08x::fConnections"  connectionCount
+//   accept mutex       "%08x::Accept"        the turn at accepting on `listener`
+//   socket mutex       "%08x::Socket::%s"    every write to one client's socket (one shared
+//                                            mutex, empty name part, before login)
+//   file mutex         the file's path       one data file: passwd, hosts, either log
+//   settingsLock       (std::mutex)          the four paths and mcastAddress; innermost, held
+//                                            only to copy a value in or out
+//
+// Order: users > connections > socket > file; accept > connections; accept and users are never
+// held together; a file operation releases its own file mutex before it writes to the error
+// log; no lock is held while a worker waits for a client's packet. Every mutex is recursive
+// and owned by a thread.
+//
+// The numeric settings are atomics: the console thread writes them while workers read them.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <mutex>
+
+#include "platform/PlatformTypes.h"
+#include "platform/ServerSocket.h"
+#include "sessions/UserRegistry.h"
+
+class ConnectionSlot;
+
+enum SecurityLevel : std::int16_t { FREEFORALL = 1, LOGIN = 2, SECURE = 3 };
+
+// Multicast time-to-live scopes.
+enum MulticastScope : std::int32_t {
+  HOST = 0,
+  SUBNET = 1,
+  SITE = 32,
+  REGION = 64,
+  CONTINENT = 128,
+  UNLIMITED = 255
+};
+
+// Buffer size for a copy of a configured path; longer paths are refused where they are set.
+inline constexpr std::size_t PATH_TEXT_SIZE = 4096;
+// Buffer size of a time stamp and of most report lines.
+inline constexpr std::size_t TEXT_LINE_SIZE = 256;
+
+class ServerBase {
+ public:
+  virtual ~ServerBase() = 0;
+
+  std::uint32_t hostAddress;  // this machine's IPv4 address, network byte order
+  std::uint32_t processId;    // the prefix of every mutex name
+  std::atomic<SecurityLevel> securityLevel;
+  std::time_t startTime;      // when the service was started; 0 while stopped
+
+ protected:
+  ServerBase();
+};
+
+class Server : public ServerBase {
+ public:
+  // Builds the stopped server with its defaults and the given capacity; resolves this
+  // machine's address for the listener and hostAddress.
+  explicit Server(std::int32_t capacity);
+  // Stops a running service first (with its notices to the users).
+  ~Server() override;
+
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // --- core/Server.cpp: registry callbacks and error reporting
+  static const char* slotKey(ConnectionSlot* slot);
+  static int compareSlotName(ConnectionSlot* slot, const char* name);
+  // Prints message and a line feed on the console, then appends it to the error log.
+  void report(const char* message);
+
+  // --- core/ServerConfig.cpp: the configuration file, setters and getters
+  // True when the file was opened (even if nothing in it was usable). A missing file is
+  // reported; the settings then keep their values.
+  Bool16 readConfigFile(const char* path);
+  void setPasswdFile(const char* path);
+  void setHostsFile(const char* path);
+  void setConnectionLogFile(const char* path);
+  void setErrorLogFile(const char* path);
+  // Copies at most 15 characters and terminates the field.
+  void setMcastAddress(const char* address);
+  // Each copies at most size - 1 characters into buffer and terminates it at size - 1; the
+  // path getters return null (buffer untouched) when the path is not set.
+  char* getMcastAddress(char* buffer, std::size_t size) const;
+  char* getPasswdFile(char* buffer, std::size_t size) const;
+  char* getHostsFile(char* buffer, std::size_t size) const;
+  char* getConnectionLogFile(char* buffer, std::size_t size) const;
+  char* getErrorLogFile(char* buffer, std::size_t size) const;
+
+  // --- store/ServerLogs.cpp: connection log and error log
+  // The local time as "weekday month day hh:mm:ss zone".
+  static void formatTimeStamp(char* buffer, std::size_t size, std::time_t when);
+  Bool16 logConnect(const char* userName, std::uint16_t port, const char* clientAddress);
+  Bool16 logDisconnect(const char* userName, std::uint16_t port, const char* clientAddress);
+  // Appends "ERROR: message<TAB>AT: stamp"; prints only its own failures.
+  Bool16 logError(const char* message);
+
+  // --- console/ServerCommandLoop.cpp: the operator's command loop
+  // Runs until Q, or until the console input ends (which acts as Q).
+  void commandLoop();
+  void printMenu();
+
+  // --- settings
+  ConnectionSlot** slots;  // capacity + 1 slots while running, else null
+  UserRegistry users;
+  std::atomic<Bool16> hostCheck;
+  std::atomic<Bool16> running;
+  std::atomic<std::int32_t> capacity;
+  std::atomic<std::int32_t> connectionCount;  // written under the connections mutex
+  char* passwdFile;                           // the four paths: under settingsLock
+  char* hostsFile;
+  char* connectionLogFile;
+  char* errorLogFile;
+  std::atomic<std::uint16_t> mcastPort;
+  std::atomic<std::int32_t> mcastTtl;
+  char mcastAddress[16];  // under settingsLock
+  ServerSocket listener;  // its localPort is the server port; touched by the console thread
+
+
+ private:
+  void replacePath(char*& field, const char* path);
+  char* copyPath(const char* const& field, char* buffer, std::size_t size) const;
+  void applyConfigLine(char* line);
+  void applyMcastAddress(const char* value);
+  Bool16 appendConnectionLine(const char* format, const char* userName, std::uint16_t port,
+                              const char* clientAddress);
+
+  mutable std::mutex settingsLock;
+};

@@ -1,0 +1,169 @@
+#include "platform/Socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/Network.h"
+
+void copyAddressText(char (&field)[16], const char* text) {
+  std::memset(field, 0, sizeof field);
+  if (text == nullptr) return;
+  std::size_t length = std::strlen(text);
+  std::memcpy(field, text, length < sizeof field - 1 ? length : sizeof field - 1);
+}
+
+Socket::Socket() : localPort(0), localAddress{}, handle(INVALID_SOCKET_HANDLE) {}
+
+Socket::Socket(std::uint16_t port) : Socket() { localPort = port; }
+
+Socket::Socket(std::uint16_t port, const char* address) : Socket(port) {
+  copyAddressText(localAddress, address);
+}
+
+Socket::~Socket() {
+  if (handle != INVALID_SOCKET_HANDLE) close();
+}
+
+Bool16 Socket::close() {
+  if (handle == INVALID_SOCKET_HANDLE) return 0;
+  if (::close(static_cast<int>(handle)) != 0) return 0;
+  handle = INVALID_SOCKET_HANDLE;
+  return 1;
+}
+
+Bool16 Socket::shutdownBoth() {
+  if (handle == INVALID_SOCKET_HANDLE) return 0;
+  return ::shutdown(static_cast<int>(handle), SHUT_RDWR) == 0 ? 1 : 0;
+}
+
+void Socket::setLocalAddress(const char* address) { copyAddressText(localAddress, address); }
+
+char* Socket::getLocalAddress(char* buffer, std::size_t size) {
+  if (localAddress[0] == '\0') {
+    char resolved[16];
+    if (resolveOwnAddress(resolved)) copyAddressText(localAddress, resolved);
+  }
+  if (buffer == nullptr || size == 0) return buffer;
+  std::strncpy(buffer, localAddress, size - 1);
+  buffer[size - 1] = '\0';
+  return buffer;
+}
+
+bool Socket::bindLocal() {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(localPort);
+  address.sin_addr.s_addr = localAddress[0] != '\0' ? inet_addr(localAddress) : htonl(INADDR_ANY);
+  return ::bind(static_cast<int>(handle), reinterpret_cast<sockaddr*>(&address),
+                sizeof address) == 0;
+}
+
+Bool16 Socket::setNonBlocking() {
+  int on = 1;
+  return ::ioctl(static_cast<int>(handle), FIONBIO, &on) == 0 ? 1 : 0;
+}
+
+Bool16 Socket::setBlocking() {
+  int off = 0;
+  return ::ioctl(static_cast<int>(handle), FIONBIO, &off) == 0 ? 1 : 0;
+}
+
+namespace {
+
+Bool16 waitFor(SocketHandle handle, long seconds, long microseconds, bool forWriting) {
+  if (handle == INVALID_SOCKET_HANDLE || handle >= FD_SETSIZE) return 0;
+  int fd = static_cast<int>(handle);
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(fd, &set);
+  timeval timeout{seconds, microseconds};
+  int ready = ::select(fd + 1, forWriting ? nullptr : &set, forWriting ? &set : nullptr, nullptr,
+                       &timeout);
+  if (ready <= 0) return 0;
+  return FD_ISSET(fd, &set) ? 1 : 0;
+}
+
+}  // namespace
+
+Bool16 Socket::waitReadable(long seconds, long microseconds) {
+  return waitFor(handle, seconds, microseconds, false);
+}
+
+Bool16 Socket::waitWritable(long seconds, long microseconds) {
+  return waitFor(handle, seconds, microseconds, true);
+}
+
+Bool16 Socket::setOption(int level, int option, const void* value, int length) {
+  if (handle == INVALID_SOCKET_HANDLE || length < 0) return 0;
+  return ::setsockopt(static_cast<int>(handle), level, option, value,
+                      static_cast<socklen_t>(length)) == 0
+             ? 1
+             : 0;
+}
+
+Bool16 Socket::getOption(int level, int option, void* value, int* length) {
+  if (handle == INVALID_SOCKET_HANDLE || length == nullptr || *length < 0) return 0;
+  socklen_t size = static_cast<socklen_t>(*length);
+  if (::getsockopt(static_cast<int>(handle), level, option, value, &size) != 0) return 0;
+  *length = static_cast<int>(size);
+  return 1;
+}
+
+namespace {
+
+// The time-outs travel as the platform's own time value: whole seconds, no microseconds.
+Bool16 setTimeout(Socket& socket, int option, int seconds) {
+  timeval value{seconds, 0};
+  return socket.setOption(SOL_SOCKET, option, &value, sizeof value);
+}
+
+int getTimeout(Socket& socket, int option) {
+  timeval value{};
+  int length = sizeof value;
+  if (!socket.getOption(SOL_SOCKET, option, &value, &length)) return -1;
+  return static_cast<int>(value.tv_sec);
+}
+
+Bool16 setInt(Socket& socket, int level, int option, int value) {
+  return socket.setOption(level, option, &value, sizeof value);
+}
+
+int getInt(Socket& socket, int option) {
+  int value = 0;
+  int length = sizeof value;
+  if (!socket.getOption(SOL_SOCKET, option, &value, &length)) return -1;
+  return value;
+}
+
+}  // namespace
+
+Bool16 Socket::setReceiveTimeout(int seconds) { return setTimeout(*this, SO_RCVTIMEO, seconds); }
+Bool16 Socket::setSendTimeout(int seconds) { return setTimeout(*this, SO_SNDTIMEO, seconds); }
+Bool16 Socket::setReceiveBufferSize(int bytes) { return setInt(*this, SOL_SOCKET, SO_RCVBUF, bytes); }
+Bool16 Socket::setSendBufferSize(int bytes) { return setInt(*this, SOL_SOCKET, SO_SNDBUF, bytes); }
+Bool16 Socket::setReceiveLowWater(int bytes) { return setInt(*this, SOL_SOCKET, SO_RCVLOWAT, bytes); }
+Bool16 Socket::setSendLowWater(int bytes) { return setInt(*this, SOL_SOCKET, SO_SNDLOWAT, bytes); }
+
+Bool16 Socket::setLinger(std::uint16_t on, std::uint16_t seconds) {
+  linger value{on, seconds};
+  return setOption(SOL_SOCKET, SO_LINGER, &value, sizeof value);
+}
+
+int Socket::getReceiveTimeout() { return getTimeout(*this, SO_RCVTIMEO); }
+int Socket::getSendTimeout() { return getTimeout(*this, SO_SNDTIMEO); }
+int Socket::getReceiveBufferSize() { return getInt(*this, SO_RCVBUF); }
+int Socket::getSendBufferSize() { return getInt(*this, SO_SNDBUF); }
+int Socket::getReceiveLowWater() { return getInt(*this, SO_RCVLOWAT); }
+int Socket::getSendLowWater() { return getInt(*this, SO_SNDLOWAT); }
+
+Bool16 Socket::setNoDelay(Bool16 on) { return setInt(*this, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0); }
+Bool16 Socket::setKeepAlive(Bool16 on) { return setInt(*this, SOL_SOCKET, SO_KEEPALIVE, on ? 1 : 0); }

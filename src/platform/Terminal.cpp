@@ -1,0 +1,34 @@
+#include "platform/Terminal.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+int lastError = 0;
+const char* lastCall = "";
+
+bool fail(const char* call) {
+  lastError = errno;
+  lastCall = call;
+  return false;
+}
+}  // namespace
+
+bool inputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
+bool setInputEcho(bool on) {
+  termios mode{};
+  if (::tcgetattr(STDIN_FILENO, &mode) != 0) return fail("tcgetattr");
+  if (on) {
+    mode.c_lflag |= ECHO;
+  } else {
+    mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  }
+  if (::tcsetattr(STDIN_FILENO, TCSANOW, &mode) != 0) return fail("tcsetattr");
+  return true;
+}
+
+int lastTerminalError() { return lastError; }
+const char* lastTerminalCall() { return lastCall; }

@@ -1,0 +1,13 @@
+// Terminal: what the console needs of the operator's terminal: whether standard input is one,
+// and switching its echo off and on for hidden entries.
+// Thread safety: the console thread only.
+#pragma once
+
+// True when standard input is a terminal (not a pipe or a file).
+bool inputIsTerminal();
+// Switches echo of standard input on or off; false when standard input is not a terminal or
+// the call fails (the error then names the failing call, see lastTerminalError).
+bool setInputEcho(bool on);
+// The platform's code for the last failure of a call above, and the name of that call.
+int lastTerminalError();
+const char* lastTerminalCall();

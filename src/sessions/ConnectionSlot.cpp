@@ -1,0 +1,23 @@
+#include "sessions/ConnectionSlot.h"
+
+#include <cstdlib>
+
+#include "platform/StreamSocket.h"
+
+ConnectionSlot::ConnectionSlot()
+    : socket(nullptr),
+      thread(nullptr),
+      threadId(0),
+      userName(nullptr),
+      connectTime(0),
+      inboxLength(0) {}
+
+ConnectionSlot::~ConnectionSlot() {
+  delete socket;
+  socket = nullptr;
+  if (thread != nullptr && thread->joinable()) thread->detach();
+  delete thread;
+  thread = nullptr;
+  std::free(userName);
+  userName = nullptr;
+}

@@ -1,0 +1,36 @@
+// ConnectionSlot: one record per worker thread: the connection it serves now, the thread, and
+// the user logged in on it. A new slot has every field zero or null.
+// Thread safety: socket, connectTime and the receive buffer are changed only by the slot's own
+// worker (or by stop after the worker has ended); userName is guarded by the users mutex and
+// changed only by the slot's own worker. Other threads send on socket under the socket mutex.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <thread>
+
+#include "protocol/Packet.h"
+
+class StreamSocket;
+
+class ConnectionSlot {
+ public:
+  ConnectionSlot();
+  // Frees what the slot still owns: the socket (closing it) and the user name. The thread must
+  // have ended; a thread object that is still joinable is detached.
+  virtual ~ConnectionSlot();
+
+  ConnectionSlot(const ConnectionSlot&) = delete;
+  ConnectionSlot& operator=(const ConnectionSlot&) = delete;
+
+  StreamSocket* socket;     // the connection served now; null when none
+  std::thread* thread;      // the worker bound to this slot; null when none
+  std::uint32_t threadId;   // that worker's id; 0 when none
+  char* userName;           // heap copy; set from login until teardown, the key in the registry
+  std::time_t connectTime;  // when the current connection was accepted; 0 when none
+
+  // Bytes received from the current connection that do not yet make a whole packet (or that
+  // follow the packet just read). Emptied when a connection is taken.
+  unsigned char inbox[4 * MAX_WIRE_SIZE];
+  std::int32_t inboxLength;
+};

@@ -1,0 +1,47 @@
+#include "store/LineReader.h"
+
+int LineReader::rawCharacter() {
+  if (pending_ == kNone) return std::getc(file_);
+  int c = pending_;
+  pending_ = kNone;
+  return c;
+}
+
+int LineReader::nextCharacter() {
+  int c = rawCharacter();
+  if (c != '\r') return c;
+  int following = rawCharacter();
+  if (following == '\n') return '\n';
+  pending_ = following;
+  return '\r';
+}
+
+bool LineReader::next(char* buffer, std::size_t size) {
+  if (size == 0) return false;
+  std::size_t used = 0;
+  while (used + 1 < size) {
+    int c = nextCharacter();
+    if (c == EOF) {
+      buffer[used] = '\0';
+      return used > 0;
+    }
+    if (c == '\n') {
+      buffer[used] = '\0';
+      return true;
+    }
+    buffer[used++] = static_cast<char>(c);
+  }
+  buffer[used] = '\0';
+  // A full piece: when the line ends right here, its line feed belongs to this piece.
+  int c = rawCharacter();
+  if (c == '\r') {
+    int following = rawCharacter();
+    if (following != '\n') {
+      std::ungetc(following, file_);  // at most one character is ever pushed back to the file
+      pending_ = '\r';
+    }
+  } else if (c != '\n') {
+    pending_ = c;
+  }
+  return true;
+}

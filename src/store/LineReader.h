@@ -1,0 +1,27 @@
+// LineReader: reads a data file line by line as the server's text files are read: a line ends
+// at its line feed, which is not returned, and a carriage return just before the line feed is
+// dropped too, so files written with CR LF read the same. A line longer than the buffer comes
+// back in pieces of size - 1 characters, each as a line of its own; a piece that fills the
+// buffer right up to the line feed is the whole line.
+// Thread safety: one reader per open file.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+class LineReader {
+ public:
+  explicit LineReader(std::FILE* file) : file_(file), pending_(kNone) {}
+
+  // The next line (or piece) into buffer, NUL-terminated; false at the end of the file.
+  bool next(char* buffer, std::size_t size);
+
+ private:
+  static constexpr int kNone = -2;
+
+  int rawCharacter();
+  int nextCharacter();
+
+  std::FILE* file_;
+  int pending_;  // a character read ahead, or kNone
+};

@@ -1,0 +1,26 @@
+// TempDir: a fresh temporary folder that a test works in; the process's working directory
+// moves into it and back, and the folder is removed afterwards.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // Writes a file below the folder, creating it or replacing its content.
+  void write(const std::string& name, const std::string& content) const;
+  // The whole content of a file below the folder; empty when it does not exist.
+  std::string read(const std::string& name) const;
+  bool exists(const std::string& name) const;
+
+ private:
+  std::filesystem::path path_;
+  std::filesystem::path previous_;
+};
