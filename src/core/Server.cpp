@@ -37,7 +37,8 @@ Server::Server(std::int32_t capacity_)
       mcastPort(4658),
       mcastTtl(REGION),
       mcastAddress{},
-      listener(5412, 10) {
+      listener(5412, 10),
+      sendTimeoutMilliseconds(5000) {
   char address[16];
   listener.getLocalAddress(address, sizeof address);
   hostAddress = convertAddress(address);

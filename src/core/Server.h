@@ -32,6 +32,7 @@
 #include "sessions/UserRegistry.h"
 
 class ConnectionSlot;
+class Packet;
 
 enum SecurityLevel : std::int16_t { FREEFORALL = 1, LOGIN = 2, SECURE = 3 };
 
@@ -106,6 +107,56 @@ class Server : public ServerBase {
   // Appends "ERROR: message<TAB>AT: stamp"; prints only its own failures.
   Bool16 logError(const char* message);
 
+  // --- protocol/ServerTransport.cpp: one packet out to a client, one packet in from it
+  // Sends packet to the slot's client with the text as its payload (none for null; textLength
+  // -1 for a NUL-terminated text, else the payload length with its terminator). The payload
+  // always ends in PAYLOAD_END and is cut to MAX_PAYLOAD_SIZE. Takes the slot's socket mutex.
+  // Returns the bytes sent, or -1; afterwards packet holds no payload.
+  std::int32_t sendPacket(ConnectionSlot* slot, Packet* packet, const char* text,
+                          std::int32_t textLength);
+  // Waits for one whole packet from the slot's client and reads it into packet: its payload
+  // length (HEADER_SIZE for none), or -1 when the connection failed or closed, or the header
+  // claims more than MAX_PAYLOAD_SIZE bytes. Only the slot's own worker calls it.
+  std::int32_t receivePacket(ConnectionSlot* slot, Packet* packet);
+  // Writes one wire image to the slot's client in one send under its socket mutex. A send that
+  // fails or is cut short leaves the stream unusable: the connection is shut down, so that its
+  // worker tears it down, and the result is -1. Every byte the server sends goes through here.
+  std::int32_t deliver(ConnectionSlot* slot, const unsigned char* image, std::int32_t size);
+
+  // --- protocol/ServerBuilders.cpp: the packets the server originates
+  // Each fills type, timestamp and sequence of the caller's packet (sender fields are the
+  // caller's) and returns what sendPacket returns.
+  std::int32_t sendHello(ConnectionSlot* slot, Packet* packet);
+  std::int32_t sendMessage(ConnectionSlot* slot, Packet* packet, const char* text);
+  std::int32_t sendLevel(ConnectionSlot* slot, Packet* packet);
+  std::int32_t sendLoginError(ConnectionSlot* slot, Packet* packet, const char* text);
+  std::int32_t sendSystemId(ConnectionSlot* slot, Packet* packet);
+  // The other logged-in users, in parts of at most USER_LIST_LIMIT bytes. Takes users, and the
+  // recipient's socket mutex inside it for every part but the last. The sum sent, or -1.
+  std::int32_t sendUserList(ConnectionSlot* slot, Packet* packet);
+  std::int32_t sendMulticastGroup(ConnectionSlot* slot, Packet* packet);
+  std::int32_t sendConnected(ConnectionSlot* slot, Packet* packet);
+  // Caller holds users (the joined slot's name and socket are read).
+  std::int32_t sendUserJoined(ConnectionSlot* recipient, Packet* packet, ConnectionSlot* joined);
+  // Caller holds users.
+  std::int32_t sendUserGone(ConnectionSlot* recipient, Packet* packet, ConnectionSlot* gone);
+  std::int32_t sendQuit(ConnectionSlot* slot, Packet* packet);
+
+  // --- store/ServerPasswords.cpp: the password file, "name:password:full name" per line
+  // True when the first record for the name carries exactly that password.
+  Bool16 verifyPassword(const char* userName, const char* password);
+  // The user's full name (or "UNAVAILABLE") in buffer, cut to size - 1 and NUL-padded; null
+  // (buffer untouched) when the file cannot be used.
+  char* lookupFullName(const char* userName, char* buffer, std::size_t size);
+  // Appends "name:password:full name"; false (file unchanged) when the name is already there
+  // or the file cannot be read or parsed.
+  Bool16 addUser(const char* userName, const char* password, const char* fullName);
+
+  // --- store/ServerHosts.cpp: the trusted-hosts file, one dotted-quad address per line
+  Bool16 isTrustedHost(const char* address);
+  // Appends the address; false (file unchanged) when it is listed or the file is unusable.
+  Bool16 addTrustedHost(const char* address);
+
   // --- console/ServerCommandLoop.cpp: the operator's command loop
   // Runs until Q, or until the console input ends (which acts as Q).
   void commandLoop();
@@ -127,6 +178,8 @@ class Server : public ServerBase {
   char mcastAddress[16];  // under settingsLock
   ServerSocket listener;  // its localPort is the server port; touched by the console thread
 
+  // Runtime state of a running service, beyond the fields above.
+  int sendTimeoutMilliseconds;  // how long a client may leave a packet unread (default 5000)
 
  private:
   void replacePath(char*& field, const char* path);

@@ -5,11 +5,13 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/Network.h"
@@ -79,17 +81,21 @@ Bool16 Socket::setBlocking() {
 
 namespace {
 
+// Waits with poll rather than select: select cannot watch a descriptor numbered above its
+// fixed set size, which a busy server reaches.
 Bool16 waitFor(SocketHandle handle, long seconds, long microseconds, bool forWriting) {
-  if (handle == INVALID_SOCKET_HANDLE || handle >= FD_SETSIZE) return 0;
-  int fd = static_cast<int>(handle);
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(fd, &set);
-  timeval timeout{seconds, microseconds};
-  int ready = ::select(fd + 1, forWriting ? nullptr : &set, forWriting ? &set : nullptr, nullptr,
-                       &timeout);
+  if (handle == INVALID_SOCKET_HANDLE) return 0;
+  pollfd entry{static_cast<int>(handle), static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
+  long long milliseconds = static_cast<long long>(seconds) * 1000 + (microseconds + 999) / 1000;
+  if (milliseconds > INT32_MAX) milliseconds = INT32_MAX;
+  int ready;
+  do {
+    ready = ::poll(&entry, 1, static_cast<int>(milliseconds));
+  } while (ready < 0 && errno == EINTR);
   if (ready <= 0) return 0;
-  return FD_ISSET(fd, &set) ? 1 : 0;
+  // A socket with an error or a hang-up is "ready": the next call will not block, and it
+  // reports what happened.
+  return 1;
 }
 
 }  // namespace

@@ -1,0 +1,101 @@
+// One packet out to a client, one packet in from it. Every byte the server writes to a client
+// goes through deliver, under that client's socket mutex, in one send; every byte it reads
+// comes through receivePacket, on the slot's own worker.
+#include <chrono>
+#include <cstring>
+
+#include "core/MutexName.h"
+#include "core/NamedLock.h"
+#include "core/Server.h"
+#include "platform/StreamSocket.h"
+#include "protocol/Packet.h"
+#include "sessions/ConnectionSlot.h"
+
+namespace {
+
+// How long the receive path waits for more of a packet that has begun to arrive, per step.
+constexpr int kIncompleteWaitMilliseconds = 100;
+// A send that has to wait for room checks back this often.
+constexpr long kSendWaitStepMicroseconds = 50000;
+
+}  // namespace
+
+std::int32_t Server::deliver(ConnectionSlot* slot, const unsigned char* image, std::int32_t size) {
+  // A slot without a user name is still in its handshake: all such slots share one mutex.
+  NamedLock socketLock(MutexName::socket(processId, slot->userName).text());
+  StreamSocket* socket = slot->socket;
+  if (socket == nullptr) return -1;
+
+  // A client gets sendTimeoutMilliseconds to make room for a packet.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(sendTimeoutMilliseconds);
+  std::int32_t sent = 0;
+  while (sent < size) {
+    std::int32_t accepted = socket->sendNow(image + sent, size - sent);
+    if (accepted < 0) break;
+    sent += accepted;
+    if (sent == size) break;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    socket->waitWritable(0, kSendWaitStepMicroseconds);
+  }
+  if (sent != size) {
+    // A packet cut short would put the stream out of step for good, and a client that cannot
+    // take a packet in time has gone or stopped reading: give the connection up, so that its
+    // worker tears it down, rather than hold everyone who sends to it.
+    socket->shutdownBoth();
+    return -1;
+  }
+  return sent;
+}
+
+std::int32_t Server::sendPacket(ConnectionSlot* slot, Packet* packet, const char* text,
+                                std::int32_t textLength) {
+  packet->clearPayload();
+  if (text != nullptr) {
+    std::size_t length =
+        textLength < 0 ? std::strlen(text) + 1 : static_cast<std::size_t>(textLength);
+    if (length == 0) length = 1;
+    // Longer texts are cut so that the packet fits the receive buffer of every peer.
+    if (length > MAX_PAYLOAD_SIZE) length = MAX_PAYLOAD_SIZE;
+    if (packet->setPayload(text, static_cast<std::uint32_t>(length))) {
+      packet->payload[length - 1] = PAYLOAD_END;
+    }
+  }
+  unsigned char image[MAX_WIRE_SIZE];
+  packet->serialize(image);
+  std::int32_t result =
+      deliver(slot, image, static_cast<std::int32_t>(packet->headerSize + packet->length));
+  packet->clearPayload();
+  return result;
+}
+
+std::int32_t Server::receivePacket(ConnectionSlot* slot, Packet* packet) {
+  StreamSocket* socket = slot->socket;
+  if (socket == nullptr) return -1;
+  for (;;) {
+    if (slot->inboxLength >= static_cast<std::int32_t>(HEADER_SIZE)) {
+      std::uint32_t length = readBigEndian32(slot->inbox + 36);
+      // No packet larger than the wire buffer is ever read: the connection ends instead.
+      if (length > MAX_PAYLOAD_SIZE) return -1;
+      std::int32_t whole = static_cast<std::int32_t>(HEADER_SIZE + length);
+      if (slot->inboxLength >= whole) {
+        packet->deserialize(slot->inbox);
+        slot->inboxLength -= whole;
+        std::memmove(slot->inbox, slot->inbox + whole, static_cast<std::size_t>(slot->inboxLength));
+        return length != 0 ? static_cast<std::int32_t>(length) : static_cast<std::int32_t>(HEADER_SIZE);
+      }
+    }
+    if (slot->inboxLength > 0) {
+      // Part of a packet is here: wait in short steps for the rest, and notice a peer that
+      // closes half-way through.
+      int ready = socket->waitForData(kIncompleteWaitMilliseconds);
+      if (ready < 0) return -1;
+      if (ready == 0) continue;
+    }
+    // Between packets this blocks until the client sends something or goes away.
+    std::int32_t got = socket->receive(slot->inbox + slot->inboxLength,
+                                       static_cast<std::int32_t>(sizeof slot->inbox) - slot->inboxLength, 0);
+    if (got <= 0) return -1;
+    slot->inboxLength += got;
+  }
+}

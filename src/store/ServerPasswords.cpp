@@ -1,0 +1,182 @@
+// The password file: one "name:password:full name" record per line, read by the login and the
+// user lists and appended to by the console. The file is guarded by its own file mutex, named
+// by its path, from before it is opened until after it is closed; in addUser that covers the
+// duplicate scan and the append together, so one name is never added twice. Every failure
+// releases the file mutex before it is reported, since reporting writes the error log.
+#include <cstdio>
+#include <cstring>
+
+#include "core/NamedLock.h"
+#include "core/Server.h"
+#include "store/LineReader.h"
+
+namespace {
+
+// Lines are read in pieces of at most 255 characters; a longer line is several lines.
+constexpr std::size_t LINE_SIZE = 256;
+// Room for a message around a whole configured path or a name from a packet.
+constexpr std::size_t MESSAGE_SIZE = PATH_TEXT_SIZE + 64;
+
+const char* const NO_FILE = "Internal Error: No passwd file specified.";
+const char* const UNAVAILABLE = "UNAVAILABLE";
+
+// The next field of a line split at colons, or null when none is left. A run of colons is one
+// separator and leading colons are skipped, so an empty field never counts as a field and the
+// next non-empty text takes its place. The field is terminated in place and *cursor moves past
+// it; all state lives in the caller's cursor, so threads can split lines at the same time.
+char* nextField(char*& cursor) {
+  while (*cursor == ':') ++cursor;
+  if (*cursor == '\0') return nullptr;
+  char* field = cursor;
+  while (*cursor != '\0' && *cursor != ':') ++cursor;
+  if (*cursor == ':') *cursor++ = '\0';
+  return field;
+}
+
+// Copies at most size - 1 characters, fills the rest with NULs; byte size - 1 is always NUL.
+char* copyPadded(char* buffer, std::size_t size, const char* text) {
+  if (size == 0) return buffer;
+  std::strncpy(buffer, text, size - 1);
+  buffer[size - 1] = '\0';
+  return buffer;
+}
+
+void reportInaccessible(Server& server, const char* path) {
+  char message[MESSAGE_SIZE];
+  std::snprintf(message, sizeof message, "Internal Error: Passwd file %s inaccessible.", path);
+  server.report(message);
+}
+
+}  // namespace
+
+// Takes the password file's mutex.
+Bool16 Server::verifyPassword(const char* userName, const char* password) {
+  if (userName == nullptr || password == nullptr) return 0;
+  char path[PATH_TEXT_SIZE];
+  if (getPasswdFile(path, sizeof path) == nullptr) {
+    report(NO_FILE);
+    return 0;
+  }
+  NamedLock fileLock(path);
+  std::FILE* file = std::fopen(path, "r");
+  if (file == nullptr) {
+    fileLock.unlock();
+    reportInaccessible(*this, path);
+    return 0;
+  }
+  LineReader reader(file);
+  char line[LINE_SIZE];
+  while (reader.next(line, sizeof line)) {
+    char* cursor = line;
+    const char* name = nextField(cursor);
+    if (name == nullptr || std::strcmp(name, userName) != 0) continue;
+    // The first record for the name decides.
+    std::fclose(file);
+    fileLock.unlock();
+    const char* stored = nextField(cursor);
+    if (stored == nullptr) {
+      char message[MESSAGE_SIZE];
+      std::snprintf(message, sizeof message, "Internal Error: Password for %s does not exist.",
+                    userName);
+      report(message);
+      return 0;
+    }
+    return std::strcmp(stored, password) == 0 ? 1 : 0;
+  }
+  std::fclose(file);
+  return 0;
+}
+
+// Takes the password file's mutex unless the level is FREEFORALL; callers may hold users.
+char* Server::lookupFullName(const char* userName, char* buffer, std::size_t size) {
+  if (buffer == nullptr) return nullptr;
+  // Without passwords the file need not exist, so no name is looked up.
+  if (securityLevel.load() == FREEFORALL) return copyPadded(buffer, size, UNAVAILABLE);
+  char path[PATH_TEXT_SIZE];
+  if (getPasswdFile(path, sizeof path) == nullptr) {
+    report(NO_FILE);
+    return nullptr;
+  }
+  NamedLock fileLock(path);
+  std::FILE* file = std::fopen(path, "r");
+  if (file == nullptr) {
+    fileLock.unlock();
+    reportInaccessible(*this, path);
+    return nullptr;
+  }
+  const char* fullName = UNAVAILABLE;
+  LineReader reader(file);
+  char line[LINE_SIZE];
+  while (userName != nullptr && reader.next(line, sizeof line)) {
+    char* cursor = line;
+    const char* name = nextField(cursor);
+    if (name == nullptr || std::strcmp(name, userName) != 0) continue;
+    const char* password = nextField(cursor);
+    const char* field = password != nullptr ? nextField(cursor) : nullptr;
+    if (field != nullptr) fullName = field;
+    break;
+  }
+  std::fclose(file);
+  fileLock.unlock();
+  return copyPadded(buffer, size, fullName);
+}
+
+// Takes the password file's mutex across the duplicate scan and the append.
+Bool16 Server::addUser(const char* userName, const char* password, const char* fullName) {
+  if (userName == nullptr || password == nullptr || fullName == nullptr) return 0;
+  char path[PATH_TEXT_SIZE];
+  if (getPasswdFile(path, sizeof path) == nullptr) {
+    report(NO_FILE);
+    return 0;
+  }
+  NamedLock fileLock(path);
+  // Opened for reading first: a missing file fails here and is never created.
+  std::FILE* file = std::fopen(path, "r");
+  if (file == nullptr) {
+    fileLock.unlock();
+    reportInaccessible(*this, path);
+    return 0;
+  }
+  LineReader reader(file);
+  char line[LINE_SIZE];
+  while (reader.next(line, sizeof line)) {
+    char* colon = std::strchr(line, ':');
+    if (colon == nullptr) {
+      std::fclose(file);
+      fileLock.unlock();
+      report("Internal Error: Could not parse file.");
+      return 0;
+    }
+    *colon = '\0';
+    if (std::strcmp(line, userName) == 0) {
+      std::fclose(file);
+      fileLock.unlock();
+      char message[MESSAGE_SIZE];
+      std::snprintf(message, sizeof message, "Internal Error: User %s already exists.",
+                    userName);
+      report(message);
+      return 0;
+    }
+  }
+  std::fclose(file);
+
+  // Update mode, not append mode, so that a file removed meanwhile is not created again.
+  file = std::fopen(path, "r+");
+  if (file == nullptr) {
+    fileLock.unlock();
+    reportInaccessible(*this, path);
+    return 0;
+  }
+  // A last line without its line feed would run into the new record.
+  bool joinsLastLine = std::fseek(file, -1, SEEK_END) == 0 && std::fgetc(file) != '\n';
+  bool written = std::fseek(file, 0, SEEK_END) == 0 &&
+                 std::fprintf(file, "%s%s:%s:%s\n", joinsLastLine ? "\n" : "", userName,
+                              password, fullName) >= 0;
+  if (std::fclose(file) != 0) written = false;
+  fileLock.unlock();
+  if (!written) {
+    reportInaccessible(*this, path);
+    return 0;
+  }
+  return 1;
+}

@@ -1,0 +1,226 @@
+// Sending and receiving whole packets over real loopback connections: framing, pieces, closes
+// and hostile lengths.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "SlotFixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class TransportTest : public SlotFixture {
+ protected:
+  // Receives on slot 0 in the background.
+  std::future<std::int32_t> receiveLater(Packet& packet) {
+    return std::async(std::launch::async,
+                      [this, &packet] { return server.receivePacket(slot(0), &packet); });
+  }
+};
+
+TEST_F(TransportTest, PacketWithoutPayloadIsExactly40Bytes) {
+  WireClient& client = connect(0, "alice");
+  Packet packet;
+  std::memcpy(packet.type, "CONN", 4);
+  EXPECT_EQ(server.sendPacket(slot(0), &packet, nullptr, -1), 40);
+  std::string bytes;
+  ASSERT_TRUE(client.readBytes(bytes, 40));
+  EXPECT_EQ(bytes.substr(36, 4), std::string(4, '\0'));
+  EXPECT_TRUE(client.silentFor(50ms));
+}
+
+TEST_F(TransportTest, TextPayloadEndsInTerminatorInsteadOfNul) {
+  WireClient& client = connect(0, "alice");
+  Packet packet;
+  std::memcpy(packet.type, "MESS", 4);
+  EXPECT_EQ(server.sendPacket(slot(0), &packet, "", -1), 41);
+  EXPECT_EQ(server.sendPacket(slot(0), &packet, "hi", -1), 43);
+  EXPECT_EQ(server.sendPacket(slot(0), &packet, "hidden", 3), 43);  // length counts the terminator
+  Packet got;
+  ASSERT_TRUE(client.readPacket(got));
+  EXPECT_EQ(payloadOf(got), "\xFD");
+  ASSERT_TRUE(client.readPacket(got));
+  EXPECT_EQ(payloadOf(got), "hi\xFD");
+  ASSERT_TRUE(client.readPacket(got));
+  EXPECT_EQ(payloadOf(got), "hi\xFD");
+}
+
+TEST_F(TransportTest, PacketGivesUpItsPayloadAfterEverySend) {
+  connect(0, "alice");
+  Packet packet;
+  std::memcpy(packet.type, "MESS", 4);
+  EXPECT_GT(server.sendPacket(slot(0), &packet, "sent", -1), 0);
+  EXPECT_EQ(packet.length, 0u);
+  EXPECT_EQ(packet.payload, nullptr);
+  EXPECT_EQ(std::string(packet.type, 4), "MESS");
+  EXPECT_EQ(server.sendPacket(slot(1), &packet, "no socket", -1), -1);
+  EXPECT_EQ(packet.length, 0u);
+  EXPECT_EQ(packet.payload, nullptr);
+}
+
+TEST_F(TransportTest, OverlongTextIsCutToTheLargestPayload) {
+  WireClient& client = connect(0, "alice");
+  Packet packet;
+  std::memcpy(packet.type, "MESS", 4);
+  std::string text(2000, 'x');
+  EXPECT_EQ(server.sendPacket(slot(0), &packet, text.c_str(), -1), 1024);
+  Packet got;
+  ASSERT_TRUE(client.readPacket(got));
+  EXPECT_EQ(got.length, 984u);
+  EXPECT_EQ(payloadOf(got), std::string(983, 'x') + "\xFD");
+}
+
+TEST_F(TransportTest, FailedSendShutsTheConnectionDown) {
+  WireClient& client = connect(0, "alice");
+  client.close();
+  Packet packet;
+  std::memcpy(packet.type, "MESS", 4);
+  // The first send may still be taken by the kernel; a dead peer fails within a few.
+  std::int32_t result = 0;
+  for (int i = 0; i < 50 && result != -1; ++i) {
+    result = server.sendPacket(slot(0), &packet, "anyone there?", -1);
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_EQ(result, -1);
+  // Shut down: the worker's next receive ends at once instead of waiting.
+  Packet in;
+  EXPECT_EQ(server.receivePacket(slot(0), &in), -1);
+}
+
+TEST_F(TransportTest, ReadsPacketsOneAtATimeEvenWhenTheyArriveTogether) {
+  WireClient& client = connect(0);
+  ASSERT_TRUE(client.sendRaw(wireImage("MESS", "a", "one\xFD") + wireImage("QUIT", "a", "") +
+                             wireImage("ERRO", "a", "three\xFD")));
+  Packet packet;
+  EXPECT_EQ(server.receivePacket(slot(0), &packet), 4);
+  EXPECT_EQ(textOf(packet), "one");
+  EXPECT_EQ(server.receivePacket(slot(0), &packet), 40);
+  EXPECT_EQ(std::string(packet.type, 4), "QUIT");
+  EXPECT_EQ(packet.payload, nullptr);
+  EXPECT_EQ(server.receivePacket(slot(0), &packet), 6);
+  EXPECT_EQ(textOf(packet), "three");
+}
+
+TEST_F(TransportTest, HeaderInTwoPiecesIsReadOnceWhole) {
+  WireClient& client = connect(0);
+  std::string wire = wireImage("MESS", "bob", "hello\xFD");
+  Packet packet;
+  auto received = receiveLater(packet);
+  ASSERT_TRUE(client.sendRaw(wire.substr(0, 17)));
+  EXPECT_EQ(received.wait_for(150ms), std::future_status::timeout);
+  ASSERT_TRUE(client.sendRaw(wire.substr(17, 23)));
+  EXPECT_EQ(received.wait_for(150ms), std::future_status::timeout);  // payload still missing
+  ASSERT_TRUE(client.sendRaw(wire.substr(40)));
+  ASSERT_EQ(received.wait_for(2s), std::future_status::ready);
+  EXPECT_EQ(received.get(), 6);
+  EXPECT_EQ(textOf(packet), "hello");
+}
+
+TEST_F(TransportTest, PayloadThatTricklesInIsAssembled) {
+  WireClient& client = connect(0);
+  std::string wire = wireImage("PRIV", "bob", std::string("alice\xFC", 6) + "slowly\xFD");
+  Packet packet;
+  auto received = receiveLater(packet);
+  for (char byte : wire) {
+    ASSERT_TRUE(client.sendRaw(std::string(1, byte)));
+    std::this_thread::sleep_for(2ms);
+  }
+  ASSERT_EQ(received.wait_for(3s), std::future_status::ready);
+  EXPECT_EQ(received.get(), 13);
+  EXPECT_EQ(payloadOf(packet), std::string("alice\xFC", 6) + "slowly\xFD");
+}
+
+TEST_F(TransportTest, CloseBetweenPacketsEndsTheReceive) {
+  WireClient& client = connect(0);
+  ASSERT_TRUE(client.sendRaw(wireImage("MESS", "a", "last\xFD")));
+  client.close();
+  Packet packet;
+  EXPECT_EQ(server.receivePacket(slot(0), &packet), 5);
+  EXPECT_EQ(server.receivePacket(slot(0), &packet), -1);
+}
+
+TEST_F(TransportTest, CloseInTheMiddleOfAPacketEndsTheReceivePromptly) {
+  WireClient& client = connect(0);
+  Packet packet;
+  auto received = receiveLater(packet);
+  ASSERT_TRUE(client.sendRaw(wireImage("MESS", "a", "never finished\xFD").substr(0, 45)));
+  EXPECT_EQ(received.wait_for(150ms), std::future_status::timeout);
+  auto closed = Clock::now();
+  client.close();
+  ASSERT_EQ(received.wait_for(3s), std::future_status::ready);
+  EXPECT_EQ(received.get(), -1);
+  EXPECT_LT(Clock::now() - closed, 1s);
+}
+
+TEST_F(TransportTest, HalfAHeaderThenACloseEndsTheReceive) {
+  WireClient& client = connect(0);
+  ASSERT_TRUE(client.sendRaw(std::string("MES")));
+  client.close();
+  Packet packet;
+  auto started = Clock::now();
+  EXPECT_EQ(server.receivePacket(slot(0), &packet), -1);
+  EXPECT_LT(Clock::now() - started, 1s);
+}
+
+TEST_F(TransportTest, OversizedLengthIsRefusedBeforeAnyPayloadArrives) {
+  for (std::uint32_t length : {985u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+    WireClient& client = connect(0);
+    slot(0)->inboxLength = 0;
+    std::string header = wireImage("MESS", "evil", "");
+    header[36] = static_cast<char>(length >> 24);
+    header[37] = static_cast<char>(length >> 16);
+    header[38] = static_cast<char>(length >> 8);
+    header[39] = static_cast<char>(length);
+    ASSERT_TRUE(client.sendRaw(header));
+    Packet packet;
+    auto started = Clock::now();
+    EXPECT_EQ(server.receivePacket(slot(0), &packet), -1) << length;
+    EXPECT_LT(Clock::now() - started, 1s);
+    delete slot(0)->socket;
+    slot(0)->socket = nullptr;
+  }
+}
+
+TEST_F(TransportTest, LargestPayloadIsAccepted) {
+  WireClient& client = connect(0);
+  std::string payload(983, 'y');
+  payload += "\xFD";
+  ASSERT_TRUE(client.sendRaw(wireImage("MESS", "big", payload)));
+  Packet packet;
+  EXPECT_EQ(server.receivePacket(slot(0), &packet), 984);
+  EXPECT_EQ(payloadOf(packet), payload);
+}
+
+TEST_F(TransportTest, SendsToOneClientNeverInterleave) {
+  WireClient& client = connect(0, "alice");
+  constexpr int kThreads = 4;
+  constexpr int kEach = 200;
+  std::vector<std::thread> senders;
+  for (int t = 0; t < kThreads; ++t) {
+    senders.emplace_back([this, t] {
+      Packet packet;
+      std::memcpy(packet.type, "MESS", 4);
+      std::string text(100 + t * 150, static_cast<char>('a' + t));
+      for (int i = 0; i < kEach; ++i) server.sendPacket(slot(0), &packet, text.c_str(), -1);
+    });
+  }
+  int received = 0;
+  Packet packet;
+  while (received < kThreads * kEach && client.readPacket(packet)) {
+    std::string text = textOf(packet);
+    ASSERT_FALSE(text.empty());
+    ASSERT_EQ(text, std::string(text.size(), text[0]));
+    ASSERT_EQ(text.size(), 100u + (text[0] - 'a') * 150u);
+    ++received;
+  }
+  for (auto& sender : senders) sender.join();
+  EXPECT_EQ(received, kThreads * kEach);
+}
+
+}  // namespace

@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <latch>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/Server.h"
+#include "TempDir.h"
+
+namespace {
+
+class PasswordFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    server.setPasswdFile("passwd");
+    server.securityLevel = LOGIN;
+  }
+
+  // What the operations print while f runs.
+  template <typename F>
+  static std::string console(F f) {
+    testing::internal::CaptureStdout();
+    f();
+    return testing::internal::GetCapturedStdout();
+  }
+  bool logged(const std::string& message) const {
+    return dir.read(".servererrors").find("ERROR: " + message + "\tAT: ") != std::string::npos;
+  }
+  std::string fullName(const char* name) {
+    char buffer[1024];
+    const char* result = server.lookupFullName(name, buffer, sizeof buffer);
+    return result != nullptr ? result : "<null>";
+  }
+
+  TempDir dir;
+  Server server{10};
+};
+
+TEST_F(PasswordFileTest, NamesAndPasswordsMatchExactly) {
+  dir.write("passwd", "alice:secret:Alice Smith\n");
+  EXPECT_TRUE(server.verifyPassword("alice", "secret"));
+  EXPECT_FALSE(server.verifyPassword("Alice", "secret"));
+  EXPECT_FALSE(server.verifyPassword("alice", "Secret"));
+  EXPECT_FALSE(server.verifyPassword("alice", "secre"));
+  EXPECT_FALSE(server.verifyPassword("alic", "secret"));
+  EXPECT_EQ(fullName("alice"), "Alice Smith");
+  EXPECT_EQ(fullName("nobody"), "UNAVAILABLE");
+}
+
+TEST_F(PasswordFileTest, EmptyFieldsDoNotCountAsFields) {
+  dir.write("passwd", "bob::Bob Jones\n::carl:pw:Carl\nfrank:pw\ngina:pw:\nhal:pw:Hal:Jr\n");
+  // The full name slides into the empty password's place.
+  EXPECT_FALSE(server.verifyPassword("bob", ""));
+  EXPECT_TRUE(server.verifyPassword("bob", "Bob Jones"));
+  EXPECT_EQ(fullName("bob"), "UNAVAILABLE");
+  EXPECT_TRUE(server.verifyPassword("carl", "pw"));
+  EXPECT_EQ(fullName("carl"), "Carl");
+  EXPECT_EQ(fullName("frank"), "UNAVAILABLE");
+  EXPECT_EQ(fullName("gina"), "UNAVAILABLE");
+  EXPECT_EQ(fullName("hal"), "Hal");
+}
+
+TEST_F(PasswordFileTest, RecordWithoutPasswordIsReported) {
+  dir.write("passwd", "carol\ndave:::\n");
+  EXPECT_EQ(console([&] { EXPECT_FALSE(server.verifyPassword("carol", "")); }),
+            "Internal Error: Password for carol does not exist.\n");
+  EXPECT_EQ(console([&] { EXPECT_FALSE(server.verifyPassword("dave", ":")); }),
+            "Internal Error: Password for dave does not exist.\n");
+  EXPECT_TRUE(logged("Internal Error: Password for carol does not exist."));
+  EXPECT_TRUE(logged("Internal Error: Password for dave does not exist."));
+}
+
+TEST_F(PasswordFileTest, FirstRecordForANameWins) {
+  dir.write("passwd", "ann:one:First Ann\nann:two:Second Ann\nben\nben:pw:Ben\n");
+  EXPECT_TRUE(server.verifyPassword("ann", "one"));
+  EXPECT_FALSE(server.verifyPassword("ann", "two"));
+  EXPECT_EQ(fullName("ann"), "First Ann");
+  console([&] { EXPECT_FALSE(server.verifyPassword("ben", "pw")); });
+  EXPECT_EQ(fullName("ben"), "UNAVAILABLE");
+}
+
+TEST_F(PasswordFileTest, EmptyLineIsSkippedByReadersButStopsAdding) {
+  const std::string content = "\nann:pw:Ann\n";
+  dir.write("passwd", content);
+  EXPECT_TRUE(server.verifyPassword("ann", "pw"));
+  EXPECT_EQ(fullName("ann"), "Ann");
+  EXPECT_EQ(console([&] { EXPECT_FALSE(server.addUser("bob", "pw", "Bob")); }),
+            "Internal Error: Could not parse file.\n");
+  EXPECT_TRUE(logged("Internal Error: Could not parse file."));
+  EXPECT_EQ(dir.read("passwd"), content);
+}
+
+TEST_F(PasswordFileTest, LongLineIsReadIn255CharacterPieces) {
+  // The first piece ends right after the A's; the rest reads as a record of its own.
+  const std::string name(247, 'A');
+  dir.write("passwd", "long:pw:" + name + "B:piece:Piece\n");
+  EXPECT_EQ(fullName("long"), name);
+  EXPECT_TRUE(server.verifyPassword("B", "piece"));
+
+  const std::string content = "long:pw:" + std::string(300, 'x') + "\n";
+  dir.write("passwd", content);
+  EXPECT_EQ(console([&] { EXPECT_FALSE(server.addUser("bob", "pw", "Bob")); }),
+            "Internal Error: Could not parse file.\n");
+  EXPECT_EQ(dir.read("passwd"), content);
+}
+
+TEST_F(PasswordFileTest, LookupCutsTheFullNameAndPadsWithNuls) {
+  dir.write("passwd", "alice:pw:Alice Smith\nal:pw:Al\n");
+  char buffer[12];
+  std::memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ(server.lookupFullName("alice", buffer, 8), buffer);
+  EXPECT_EQ(std::string(buffer, 9), std::string("Alice S\0x", 9));
+  std::memset(buffer, 'x', sizeof buffer);
+  server.lookupFullName("al", buffer, 8);
+  EXPECT_EQ(std::string(buffer, 9), std::string("Al\0\0\0\0\0\0x", 9));
+}
+
+TEST_F(PasswordFileTest, CrLfFileReadsLikeLf) {
+  dir.write("passwd", "alice:secret:Alice\r\nbob:pw:Bob\r\n");
+  EXPECT_TRUE(server.verifyPassword("alice", "secret"));
+  EXPECT_EQ(fullName("alice"), "Alice");
+  console([&] { EXPECT_FALSE(server.addUser("bob", "x", "Y")); });
+  EXPECT_TRUE(server.addUser("carol", "pw", "Carol"));
+  EXPECT_EQ(dir.read("passwd"), "alice:secret:Alice\r\nbob:pw:Bob\r\ncarol:pw:Carol\n");
+}
+
+TEST_F(PasswordFileTest, MissingFileIsReportedAndNeverCreated) {
+  const std::string message = "Internal Error: Passwd file passwd inaccessible.";
+  EXPECT_EQ(console([&] { EXPECT_FALSE(server.verifyPassword("alice", "pw")); }), message + "\n");
+  char buffer[8] = "keep";
+  EXPECT_EQ(console([&] { EXPECT_EQ(server.lookupFullName("alice", buffer, 8), nullptr); }),
+            message + "\n");
+  EXPECT_STREQ(buffer, "keep");
+  EXPECT_EQ(console([&] { EXPECT_FALSE(server.addUser("alice", "pw", "Alice")); }),
+            message + "\n");
+  EXPECT_TRUE(logged(message));
+  EXPECT_FALSE(dir.exists("passwd"));
+}
+
+TEST_F(PasswordFileTest, FreeForAllLookupNeverReadsTheFile) {
+  server.securityLevel = FREEFORALL;
+  EXPECT_EQ(console([&] { EXPECT_EQ(fullName("alice"), "UNAVAILABLE"); }), "");
+  dir.write("passwd", "alice:pw:Alice\n");
+  EXPECT_EQ(fullName("alice"), "UNAVAILABLE");
+  EXPECT_FALSE(dir.exists(".servererrors"));
+}
+
+TEST_F(PasswordFileTest, UnsetPathIsReported) {
+  std::free(server.passwdFile);
+  server.passwdFile = nullptr;
+  const std::string message = "Internal Error: No passwd file specified.";
+  EXPECT_EQ(console([&] { EXPECT_FALSE(server.verifyPassword("a", "b")); }), message + "\n");
+  EXPECT_EQ(console([&] { EXPECT_EQ(fullName("a"), "<null>"); }), message + "\n");
+  EXPECT_EQ(console([&] { EXPECT_FALSE(server.addUser("a", "b", "c")); }), message + "\n");
+  EXPECT_TRUE(logged(message));
+}
+
+TEST_F(PasswordFileTest, FormatCharactersInPathsAndNamesAreText) {
+  dir.write("passwd", "%s%n\n");
+  EXPECT_EQ(console([&] { server.verifyPassword("%s%n", ""); }),
+            "Internal Error: Password for %s%n does not exist.\n");
+  server.setPasswdFile("%s%n%x");
+  EXPECT_EQ(console([&] { server.verifyPassword("a", "b"); }),
+            "Internal Error: Passwd file %s%n%x inaccessible.\n");
+}
+
+TEST_F(PasswordFileTest, AddedRecordCanLogIn) {
+  dir.write("passwd", "");
+  EXPECT_TRUE(server.addUser("alice", "pw", "Alice Smith"));
+  EXPECT_TRUE(server.addUser("ali", "pw2", "Ali"));  // a prefix of a name is another name
+  EXPECT_EQ(dir.read("passwd"), "alice:pw:Alice Smith\nali:pw2:Ali\n");
+  EXPECT_TRUE(server.verifyPassword("ali", "pw2"));
+  EXPECT_EQ(fullName("alice"), "Alice Smith");
+}
+
+TEST_F(PasswordFileTest, DuplicateNameLeavesTheFileUnchanged) {
+  const std::string content = "ann:pw:Ann\nalice:pw:Alice";
+  dir.write("passwd", content);
+  EXPECT_EQ(console([&] { EXPECT_FALSE(server.addUser("alice", "new", "New")); }),
+            "Internal Error: User alice already exists.\n");
+  EXPECT_TRUE(logged("Internal Error: User alice already exists."));
+  EXPECT_EQ(dir.read("passwd"), content);
+}
+
+TEST_F(PasswordFileTest, AppendStartsANewLineAfterAnUnterminatedLastLine) {
+  dir.write("passwd", "alice:pw:Alice");
+  EXPECT_TRUE(server.addUser("bob", "pw", "Bob"));
+  EXPECT_EQ(dir.read("passwd"), "alice:pw:Alice\nbob:pw:Bob\n");
+  EXPECT_EQ(fullName("alice"), "Alice");
+  EXPECT_TRUE(server.verifyPassword("bob", "pw"));
+}
+
+TEST_F(PasswordFileTest, ConcurrentAdditionsOfOneNameAppendOneRecord) {
+  constexpr int kThreads = 4;
+  for (int round = 0; round < 20; ++round) {
+    dir.write("passwd", "ann:pw:Ann\n");
+    std::atomic<int> added{0};
+    console([&] {
+      std::latch start(kThreads);
+      std::vector<std::thread> threads;
+      for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&] {
+          start.arrive_and_wait();
+          if (server.addUser("same", "pw", "Same")) ++added;
+        });
+      }
+      for (auto& thread : threads) thread.join();
+    });
+    ASSERT_EQ(added, 1) << "round " << round;
+    ASSERT_EQ(dir.read("passwd"), "ann:pw:Ann\nsame:pw:Same\n") << "round " << round;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+#include "WireClient.h"
+
+#include <cstring>
+
+LoopbackPair::LoopbackPair() {
+  ServerSocket listener(0, "127.0.0.1", 4);
+  if (!listener.open()) return;
+  client = std::make_unique<StreamSocket>(listener.boundPort(), "127.0.0.1");
+  if (!client->connect()) return;
+  SocketHandle accepted = listener.accept(nullptr);
+  if (accepted != 0) server = new StreamSocket(accepted);
+  client->setReceiveTimeout(5);
+}
+
+std::string wireImage(const std::string& type, const std::string& senderName,
+                      const std::string& payload, std::int32_t sequence,
+                      const std::string& senderHost, std::uint32_t timestamp) {
+  std::string image(40, '\0');
+  std::memcpy(&image[0], type.data(), type.size() < 4 ? type.size() : 4);
+  std::memcpy(&image[4], senderName.data(), senderName.size() < 8 ? senderName.size() : 8);
+  std::memcpy(&image[12], senderHost.data(), senderHost.size() < 16 ? senderHost.size() : 16);
+  auto put = [&image](std::size_t at, std::uint32_t value) {
+    image[at] = static_cast<char>(value >> 24);
+    image[at + 1] = static_cast<char>(value >> 16);
+    image[at + 2] = static_cast<char>(value >> 8);
+    image[at + 3] = static_cast<char>(value);
+  };
+  put(28, timestamp);
+  put(32, static_cast<std::uint32_t>(sequence));
+  put(36, static_cast<std::uint32_t>(payload.size()));
+  return image + payload;
+}
+
+WireClient::WireClient(std::unique_ptr<StreamSocket> socket) : socket_(std::move(socket)) {}
+
+WireClient::WireClient(std::uint16_t port)
+    : socket_(std::make_unique<StreamSocket>(port, "127.0.0.1")) {
+  if (!socket_->connect()) {
+    socket_.reset();
+    return;
+  }
+  socket_->setReceiveTimeout(5);
+}
+
+bool WireClient::readBytes(std::string& bytes, std::size_t count, Milliseconds timeout) {
+  bytes.clear();
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  char buffer[4096];
+  while (bytes.size() < count) {
+    auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !socket_) return false;
+    if (!socket_->waitReadable(static_cast<long>(left.count() / 1000000),
+                               static_cast<long>(left.count() % 1000000))) {
+      return false;
+    }
+    std::size_t want = count - bytes.size();
+    std::int32_t got = socket_->receive(buffer, static_cast<std::int32_t>(
+                                                    want < sizeof buffer ? want : sizeof buffer), 0);
+    if (got <= 0) return false;
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  return true;
+}
+
+bool WireClient::readPacket(Packet& packet, Milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::string header;
+  if (!readBytes(header, HEADER_SIZE, timeout)) return false;
+  std::uint32_t length = readBigEndian32(reinterpret_cast<const unsigned char*>(header.data()) + 36);
+  if (length > 1 << 20) return false;
+  std::string payload;
+  auto left = std::chrono::duration_cast<Milliseconds>(deadline - std::chrono::steady_clock::now());
+  if (length > 0 && !readBytes(payload, length, left < Milliseconds(1) ? Milliseconds(1) : left))
+    return false;
+  std::string image = header + payload;
+  packet.deserialize(reinterpret_cast<const unsigned char*>(image.data()));
+  return true;
+}
+
+std::string WireClient::next(Milliseconds timeout) {
+  Packet packet;
+  if (!readPacket(packet, timeout)) return "";
+  std::string result(packet.type, 4);
+  if (packet.length > 0) result += ":" + textOf(packet);
+  return result;
+}
+
+bool WireClient::skipTo(const std::string& type, Packet& packet, Milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    auto left = std::chrono::duration_cast<Milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !readPacket(packet, left)) return false;
+    if (std::string(packet.type, 4) == type) return true;
+  }
+}
+
+bool WireClient::closedByPeer(Milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  char buffer[4096];
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !socket_) return false;
+    if (!socket_->waitReadable(static_cast<long>(left.count() / 1000000),
+                               static_cast<long>(left.count() % 1000000))) {
+      return false;
+    }
+    if (socket_->receive(buffer, sizeof buffer, 0) <= 0) return true;
+  }
+}
+
+bool WireClient::silentFor(Milliseconds time) {
+  return !socket_->waitReadable(static_cast<long>(time.count() / 1000),
+                                static_cast<long>(time.count() % 1000) * 1000);
+}
+
+bool WireClient::sendRaw(const std::string& bytes) {
+  if (!socket_) return false;
+  return socket_->send(bytes.data(), static_cast<std::int32_t>(bytes.size()), 0) ==
+         static_cast<std::int32_t>(bytes.size());
+}
+
+bool WireClient::send(const std::string& type, const std::string& payload,
+                      const std::string& senderName) {
+  return sendRaw(wireImage(type, senderName, payload));
+}
+
+bool WireClient::sendText(const std::string& type, const std::string& text,
+                          const std::string& senderName) {
+  return send(type, text + "\xFD", senderName);
+}
+
+std::string payloadOf(const Packet& packet) {
+  return std::string(reinterpret_cast<const char*>(packet.payload), packet.length);
+}
+
+std::string textOf(const Packet& packet) {
+  if (packet.length == 0) return "";
+  return std::string(reinterpret_cast<const char*>(packet.payload), packet.length - 1);
+}
