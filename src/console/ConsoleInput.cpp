@@ -44,6 +44,9 @@ int ConsoleInput::readLine(char* buffer, std::size_t size, bool* cut) {
     }
     any = true;
     if (c == '\n') break;
+    // A NUL would end the text early while the count went on: "\0" would pass for a name of
+    // one character and reach the files as an empty one.
+    if (c == '\0') continue;
     if (used + 1 < size) {
       buffer[used++] = static_cast<char>(c);
     } else if (cut != nullptr) {

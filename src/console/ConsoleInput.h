@@ -13,9 +13,10 @@ class ConsoleInput {
   static int readCharacter();
   // Reads and drops what is left of the current line, its line feed included.
   static void discardLine();
-  // Reads one whole line without its terminator. Keeps at most size - 1 characters, reads and
-  // drops the rest, and sets *cut when it had to (cut may be null). Returns the number of
-  // characters kept, or -1 at the end of input with nothing read.
+  // Reads one whole line without its terminator; NUL bytes in it are dropped, so the count is
+  // always the length of the text. Keeps at most size - 1 characters, reads and drops the
+  // rest, and sets *cut when it had to (cut may be null). Returns the number of characters
+  // kept, or -1 at the end of input with nothing read.
   static int readLine(char* buffer, std::size_t size, bool* cut);
   // True once the end of input has been reached.
   static bool ended();

@@ -35,6 +35,32 @@ void Server::commandLoop() {
       case 'M':
         printMenu();
         break;
+      case 'S':
+        std::printf(start() ? "Server started.\n" : "Server not started.\n");
+        break;
+      case 'P':
+        if (stop()) std::printf("Server Stopped.\n");
+        break;
+      case 'D':
+        std::printf(runDiagnostics() ? "Diagnostics Complete: No errors found.\n"
+                                     : "Diagnostics Complete: Errors found.\n");
+        break;
+      case 'C':
+        configure();
+        if (!ConsoleInput::ended()) std::printf("Configuration Complete.\n");
+        break;
+      case 'L':
+        listUsers();
+        break;
+      case 'T':
+        promptTerminateUser();
+        break;
+      case 'U':
+        promptAddUser();
+        break;
+      case 'H':
+        promptAddHost();
+        break;
       case 'Q':
         break;
       default:
@@ -44,6 +70,7 @@ void Server::commandLoop() {
     // A command that met the end of input ends the loop as Q would.
     if (command == 'Q' || ConsoleInput::ended()) {
       std::printf("Exiting.\n");
+      if (running && stop()) std::printf("Server Stopped.\n");
       std::fflush(stdout);
       return;
     }

@@ -38,7 +38,11 @@ Server::Server(std::int32_t capacity_)
       mcastTtl(REGION),
       mcastAddress{},
       listener(5412, 10),
-      sendTimeoutMilliseconds(5000) {
+      halting(false),
+      stoppingThread(),
+      localHostText{},
+      sendTimeoutMilliseconds(5000),
+      loginTimeout(60) {
   char address[16];
   listener.getLocalAddress(address, sizeof address);
   hostAddress = convertAddress(address);
@@ -46,6 +50,8 @@ Server::Server(std::int32_t capacity_)
 }
 
 Server::~Server() {
+  // A running service is stopped first, so that every user hears of it.
+  if (running) stop();
   {
     std::lock_guard<std::mutex> guard(settingsLock);
     std::free(passwdFile);

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <thread>
 
 #include "platform/PlatformTypes.h"
 #include "platform/ServerSocket.h"
@@ -45,6 +46,10 @@ enum MulticastScope : std::int32_t {
   CONTINENT = 128,
   UNLIMITED = 255
 };
+
+// The longest user name and password the console accepts for a new account.
+inline constexpr int MAX_USER_NAME_LENGTH = 8;
+inline constexpr int MAX_PASSWORD_LENGTH = 8;
 
 // Buffer size for a copy of a configured path; longer paths are refused where they are set.
 inline constexpr std::size_t PATH_TEXT_SIZE = 4096;
@@ -131,7 +136,7 @@ class Server : public ServerBase {
   std::int32_t sendLevel(ConnectionSlot* slot, Packet* packet);
   std::int32_t sendLoginError(ConnectionSlot* slot, Packet* packet, const char* text);
   std::int32_t sendSystemId(ConnectionSlot* slot, Packet* packet);
-  // The other logged-in users, in parts of at most USER_LIST_LIMIT bytes. Takes users, and the
+  // The other admitted users, in parts of at most USER_LIST_LIMIT bytes. Takes users, and the
   // recipient's socket mutex inside it for every part but the last. The sum sent, or -1.
   std::int32_t sendUserList(ConnectionSlot* slot, Packet* packet);
   std::int32_t sendMulticastGroup(ConnectionSlot* slot, Packet* packet);
@@ -157,6 +162,66 @@ class Server : public ServerBase {
   // Appends the address; false (file unchanged) when it is listed or the file is unusable.
   Bool16 addTrustedHost(const char* address);
 
+  // --- protocol/ServerRouting.cpp: what a logged-in client's packets do
+  // Acts on one packet from the slot's client; false ends the session (the client quit).
+  Bool16 dispatchPacket(ConnectionSlot* slot, Packet* packet);
+  // Delivers a PRIV, MAIL or GRAP packet unchanged to the names before its RECIPIENTS_END, or
+  // to every logged-in user when the first name is "everyone". False when it names nobody.
+  // Takes users, then each recipient's socket mutex.
+  Bool16 routePacket(Packet* packet);
+
+  // --- sessions/ServerLogin.cpp: the login handshake
+  // Tells the client the level and checks its USER packets until one is accepted (true: the
+  // slot's userName is set and the slot is in users) or the turn must end (false: neither).
+  // Called with no mutex held.
+  Bool16 loginHandshake(ConnectionSlot* slot, Packet* outgoing, Packet* incoming);
+
+  // --- sessions/ServerWorker.cpp: the worker threads, one per slot
+  // The thread procedure: argument is a heap text "%p %p" with the slot and the server; it is
+  // freed here. Returns when the service stops.
+  static void workerThread(char* argument);
+  // Frees what a slot holds: its socket (closing it), its thread (which must be ending: it is
+  // joined), its user name. The caller frees the slot.
+  void teardownSlot(ConnectionSlot* slot);
+
+  // --- core/ServerControl.cpp: start, stop and diagnostics (console thread only)
+  // False when already running, the diagnostics fail or the listener cannot be opened.
+  Bool16 start();
+  // Tells every logged-in user, then halts and joins the workers and frees every slot. False
+  // when not running.
+  Bool16 stop();
+  // True when every check passes; otherwise prints and logs one report with a line per failure.
+  Bool16 runDiagnostics();
+
+  // --- sessions/ServerUsers.cpp: listing and terminating users (console thread)
+  // Prints the time and one line per logged-in user in byte order of the names. Takes users.
+  void listUsers();
+  // One user's line: name, address and connect time ("%I:%M%p").
+  static void printUserLine(ConnectionSlot* slot);
+  // Sends the user MESS "Connection terminated by server." and QUIT, nothing of its own worker's
+  // between them, then shuts its connection down so that its worker tears it down. False when
+  // no user of that name is logged in. Takes users, then the user's socket mutex.
+  Bool16 terminateUser(const char* name);
+  void promptTerminateUser();
+
+  // --- console/ServerConfigure.cpp: the configuration dialogue (console thread)
+  // Every setting in turn; an empty answer keeps a value. Returns early when the console input
+  // ends.
+  void configure();
+  void promptSecurityLevel();
+  void promptHostCheck();
+  void promptServerPort();
+  void promptPasswdFile();
+  void promptHostsFile();
+  void promptConnectionLogFile();
+  void promptErrorLogFile();
+  void promptMulticastGroup();
+  void promptUserLimit();
+
+  // --- console/ServerAccounts.cpp: adding users and trusted hosts (console thread)
+  void promptAddUser();
+  void promptAddHost();
+
   // --- console/ServerCommandLoop.cpp: the operator's command loop
   // Runs until Q, or until the console input ends (which acts as Q).
   void commandLoop();
@@ -179,13 +244,33 @@ class Server : public ServerBase {
   ServerSocket listener;  // its localPort is the server port; touched by the console thread
 
   // Runtime state of a running service, beyond the fields above.
+  std::atomic<bool> halting;                   // stop has begun: workers leave their cycles
+  std::atomic<std::thread::id> stoppingThread;  // the thread running stop; the only one that
+                                                // may still send while halting
+  char localHostText[16];  // the listener's address as sent in senderHost; set by start
   int sendTimeoutMilliseconds;  // how long a client may leave a packet unread (default 5000)
+  // Seconds a connection may take to log in, and a packet to arrive whole once begun ("logintimeout";
+  // 0: no limit).
+  std::atomic<std::int32_t> loginTimeout;
 
  private:
   void replacePath(char*& field, const char* path);
   char* copyPath(const char* const& field, char* buffer, std::size_t size) const;
   void applyConfigLine(char* line);
   void applyMcastAddress(const char* value);
+  void runWorker(ConnectionSlot* slot);
+  void teardownConnection(ConnectionSlot* slot, Packet* outgoing);
+  bool takeConnection(ConnectionSlot* slot);
+  bool greetAndCheckHost(ConnectionSlot* slot, Packet* outgoing);
+  void admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming);
+  bool mayStillSend() const;
+  bool promptMulticastAddress();
+  bool promptMulticastPort();
+  bool promptMulticastTtl();
+  void promptFileName(const char* format, char* (Server::*get)(char*, std::size_t) const,
+                      void (Server::*set)(const char*));
+  void reportSession(const char* format, ConnectionSlot* slot, const char* detail);
+  void notifyUndeliverable(const Packet* packet, const char* recipient);
   Bool16 appendConnectionLine(const char* format, const char* userName, std::uint16_t port,
                               const char* clientAddress);
 

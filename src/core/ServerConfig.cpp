@@ -90,6 +90,9 @@ void Server::applyConfigLine(char* line) {
     }
   } else if (equalsIgnoringCase(key, "capacity")) {
     capacity = clampToInt32(readLeadingNumber(value));
+  } else if (equalsIgnoringCase(key, "logintimeout")) {
+    std::int32_t seconds = clampToInt32(readLeadingNumber(value));
+    loginTimeout = seconds > 0 ? seconds : 0;
   }
 }
 

@@ -33,3 +33,9 @@ std::int32_t clampToInt32(std::int64_t value) {
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<std::int32_t>(value);
 }
+
+void neutraliseControls(char* text) {
+  for (unsigned char* p = reinterpret_cast<unsigned char*>(text); *p != 0; ++p) {
+    if (*p < 0x20 || *p == 0x7F) *p = '?';
+  }
+}

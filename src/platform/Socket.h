@@ -62,6 +62,9 @@ class Socket {
   // peer.
   Bool16 setNoDelay(Bool16 on);
   Bool16 setKeepAlive(Bool16 on);
+  // When keep-alive probes start (seconds of silence), how often they go, and how many
+  // unanswered ones end the connection; false when the system does not take them.
+  Bool16 setKeepAliveTiming(int idleSeconds, int intervalSeconds, int probes);
 
   std::uint16_t localPort;  // host byte order; 0 lets the system choose
   char localAddress[16];    // dotted quad, empty for every interface

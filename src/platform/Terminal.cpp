@@ -30,5 +30,7 @@ bool setInputEcho(bool on) {
   return true;
 }
 
+void discardPendingInput() { ::tcflush(STDIN_FILENO, TCIFLUSH); }
+
 int lastTerminalError() { return lastError; }
 const char* lastTerminalCall() { return lastCall; }

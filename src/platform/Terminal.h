@@ -8,6 +8,8 @@ bool inputIsTerminal();
 // Switches echo of standard input on or off; false when standard input is not a terminal or
 // the call fails (the error then names the failing call, see lastTerminalError).
 bool setInputEcho(bool on);
+// Drops what has been typed at the terminal but not yet read.
+void discardPendingInput();
 // The platform's code for the last failure of a call above, and the name of that call.
 int lastTerminalError();
 const char* lastTerminalCall();

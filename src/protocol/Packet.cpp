@@ -20,6 +20,13 @@ std::uint32_t readBigEndian32(const unsigned char* bytes) {
          (static_cast<std::uint32_t>(bytes[2]) << 8) | static_cast<std::uint32_t>(bytes[3]);
 }
 
+std::int32_t framedPacketSize(const unsigned char* bytes, std::size_t available) {
+  if (available < HEADER_SIZE) return 0;
+  std::uint32_t length = readBigEndian32(bytes + 36);
+  if (length > MAX_PAYLOAD_SIZE) return -1;
+  return static_cast<std::int32_t>(HEADER_SIZE + length);
+}
+
 Packet::Packet()
     : type{}, senderName{}, senderHost{}, timestamp(0), sequence(0), length(0),
       payload(nullptr), headerSize(HEADER_SIZE) {}

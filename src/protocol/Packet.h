@@ -5,6 +5,7 @@
 // Thread safety: a packet is used by one thread at a time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 inline constexpr std::uint32_t HEADER_SIZE = 40;
@@ -51,3 +52,9 @@ class Packet {
 
 // Reads a big-endian 32-bit number from four bytes.
 std::uint32_t readBigEndian32(const unsigned char* bytes);
+
+// Framing on a byte stream, for every reader of packets: the size of the whole packet at the
+// front of bytes (HEADER_SIZE plus its payload length) once its header is there; 0 while fewer
+// than HEADER_SIZE bytes are available; -1 when the header claims a payload larger than
+// MAX_PAYLOAD_SIZE, which no reader accepts.
+std::int32_t framedPacketSize(const unsigned char* bytes, std::size_t available);

@@ -78,7 +78,9 @@ std::int32_t Server::sendUserList(ConnectionSlot* slot, Packet* packet) {
   const std::int32_t slotCount = slots != nullptr ? capacity + 1 : 0;
   for (std::int32_t i = 0; i < slotCount; ++i) {
     ConnectionSlot* other = slots[i];
-    if (other == nullptr || other->userName == nullptr || other == slot) continue;
+    if (other == nullptr || other->userName == nullptr || !other->admitted || other == slot) {
+      continue;
+    }
     char fullName[MAX_WIRE_SIZE];
     if (lookupFullName(other->userName, fullName, sizeof fullName) == nullptr) {
       std::strcpy(fullName, "UNAVAILABLE");

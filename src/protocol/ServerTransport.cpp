@@ -2,6 +2,8 @@
 // goes through deliver, under that client's socket mutex, in one send; every byte it reads
 // comes through receivePacket, on the slot's own worker.
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "core/MutexName.h"
@@ -15,27 +17,40 @@ namespace {
 
 // How long the receive path waits for more of a packet that has begun to arrive, per step.
 constexpr int kIncompleteWaitMilliseconds = 100;
-// A send that has to wait for room checks back this often.
+// A send that has to wait for room checks back this often (to notice a stop).
 constexpr long kSendWaitStepMicroseconds = 50000;
+// The time a stop notice may wait for room in a client's connection.
+constexpr int kStopSendMilliseconds = 100;
+
+std::int64_t steadyMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 }  // namespace
 
 std::int32_t Server::deliver(ConnectionSlot* slot, const unsigned char* image, std::int32_t size) {
   // A slot without a user name is still in its handshake: all such slots share one mutex.
   NamedLock socketLock(MutexName::socket(processId, slot->userName).text());
+  // Once the service is stopping, only the stopping thread speaks to clients.
+  if (!mayStillSend()) return -1;
   StreamSocket* socket = slot->socket;
   if (socket == nullptr) return -1;
 
-  // A client gets sendTimeoutMilliseconds to make room for a packet.
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(sendTimeoutMilliseconds);
+  // A client gets sendTimeoutMilliseconds to make room for a packet; stop's notices get much
+  // less, so that clients that do not read cannot hold the stop up.
+  const bool stopping = halting;
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(stopping ? kStopSendMilliseconds
+                                                           : sendTimeoutMilliseconds);
   std::int32_t sent = 0;
   while (sent < size) {
     std::int32_t accepted = socket->sendNow(image + sent, size - sent);
     if (accepted < 0) break;
     sent += accepted;
     if (sent == size) break;
-    if (std::chrono::steady_clock::now() >= deadline) break;
+    if ((!stopping && halting) || std::chrono::steady_clock::now() >= deadline) break;
     socket->waitWritable(0, kSendWaitStepMicroseconds);
   }
   if (sent != size) {
@@ -72,30 +87,49 @@ std::int32_t Server::sendPacket(ConnectionSlot* slot, Packet* packet, const char
 std::int32_t Server::receivePacket(ConnectionSlot* slot, Packet* packet) {
   StreamSocket* socket = slot->socket;
   if (socket == nullptr) return -1;
+  const std::int64_t limit = static_cast<std::int64_t>(loginTimeout) * 1000;
   for (;;) {
-    if (slot->inboxLength >= static_cast<std::int32_t>(HEADER_SIZE)) {
-      std::uint32_t length = readBigEndian32(slot->inbox + 36);
-      // No packet larger than the wire buffer is ever read: the connection ends instead.
-      if (length > MAX_PAYLOAD_SIZE) return -1;
-      std::int32_t whole = static_cast<std::int32_t>(HEADER_SIZE + length);
-      if (slot->inboxLength >= whole) {
-        packet->deserialize(slot->inbox);
-        slot->inboxLength -= whole;
-        std::memmove(slot->inbox, slot->inbox + whole, static_cast<std::size_t>(slot->inboxLength));
-        return length != 0 ? static_cast<std::int32_t>(length) : static_cast<std::int32_t>(HEADER_SIZE);
-      }
+    // No packet larger than the wire buffer is ever read: the connection ends instead.
+    std::int32_t whole =
+        framedPacketSize(slot->inbox, static_cast<std::size_t>(slot->inboxLength));
+    if (whole < 0) return -1;
+    if (whole > 0 && slot->inboxLength >= whole) {
+      packet->deserialize(slot->inbox);
+      slot->inboxLength -= whole;
+      std::memmove(slot->inbox, slot->inbox + whole, static_cast<std::size_t>(slot->inboxLength));
+      slot->partialSince = slot->inboxLength > 0 ? steadyMilliseconds() : 0;
+      return packet->length != 0 ? static_cast<std::int32_t>(packet->length)
+                                 : static_cast<std::int32_t>(HEADER_SIZE);
     }
-    if (slot->inboxLength > 0) {
+
+    // A connection that has not logged in in time, or a packet that stays incomplete too long,
+    // would keep a slot from real users: either ends the connection.
+    std::int64_t deadline = slot->loginDeadline;
+    if (slot->inboxLength > 0 && limit > 0) {
+      std::int64_t packetDeadline = slot->partialSince + limit;
+      if (deadline == 0 || packetDeadline < deadline) deadline = packetDeadline;
+    }
+    int wait = -1;  // between packets, with no deadline, wait for as long as it takes
+    if (deadline != 0) {
+      std::int64_t left = deadline - steadyMilliseconds();
+      if (left <= 0) return -1;
+      wait = left > INT32_MAX ? INT32_MAX : static_cast<int>(left);
+    }
+    if (slot->inboxLength > 0 && (wait < 0 || wait > kIncompleteWaitMilliseconds)) {
       // Part of a packet is here: wait in short steps for the rest, and notice a peer that
       // closes half-way through.
-      int ready = socket->waitForData(kIncompleteWaitMilliseconds);
+      wait = kIncompleteWaitMilliseconds;
+    }
+    if (wait >= 0) {
+      int ready = socket->waitForData(wait);
       if (ready < 0) return -1;
       if (ready == 0) continue;
     }
-    // Between packets this blocks until the client sends something or goes away.
-    std::int32_t got = socket->receive(slot->inbox + slot->inboxLength,
-                                       static_cast<std::int32_t>(sizeof slot->inbox) - slot->inboxLength, 0);
+    std::int32_t got = socket->receive(
+        slot->inbox + slot->inboxLength,
+        static_cast<std::int32_t>(sizeof slot->inbox) - slot->inboxLength, 0);
     if (got <= 0) return -1;
+    if (slot->inboxLength == 0) slot->partialSince = steadyMilliseconds();
     slot->inboxLength += got;
   }
 }

@@ -10,7 +10,10 @@ ConnectionSlot::ConnectionSlot()
       threadId(0),
       userName(nullptr),
       connectTime(0),
-      inboxLength(0) {}
+      admitted(false),
+      inboxLength(0),
+      partialSince(0),
+      loginDeadline(0) {}
 
 ConnectionSlot::~ConnectionSlot() {
   delete socket;

@@ -29,8 +29,17 @@ class ConnectionSlot {
   char* userName;           // heap copy; set from login until teardown, the key in the registry
   std::time_t connectTime;  // when the current connection was accepted; 0 when none
 
+  // Set, under users, once the other users have been told of this one and it of them: user
+  // lists and user-joined notices only count admitted users, so that two users admitted at the
+  // same moment each hear of the other exactly once.
+  bool admitted;
+
   // Bytes received from the current connection that do not yet make a whole packet (or that
   // follow the packet just read). Emptied when a connection is taken.
   unsigned char inbox[4 * MAX_WIRE_SIZE];
   std::int32_t inboxLength;
+  // Steady-clock milliseconds: when the bytes at the front of inbox began to arrive (0 when it
+  // is empty), and by when the login must be complete (0: no limit, or logged in).
+  std::int64_t partialSince;
+  std::int64_t loginDeadline;
 };

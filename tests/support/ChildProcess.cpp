@@ -97,7 +97,8 @@ void ChildProcess::write(const std::string& text) {
 void ChildProcess::closeInput() {
   if (terminal_ >= 0) {
     char eof = 4;  // Ctrl-D at the start of a line
-    ::write(terminal_, &eof, 1);
+    ssize_t written = ::write(terminal_, &eof, 1);
+    (void)written;
     return;
   }
   if (input_ >= 0) ::close(input_);

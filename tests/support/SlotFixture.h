@@ -39,6 +39,7 @@ class SlotFixture : public ::testing::Test {
     slot->connectTime = connectTime != 0 ? connectTime : std::time(nullptr);
     if (name != nullptr) {
       slot->userName = strdup(name);
+      slot->admitted = true;
       server.users.insert(slot);
     }
     clients.push_back(std::make_unique<WireClient>(std::move(pair.client)));

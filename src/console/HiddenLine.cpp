@@ -1,0 +1,47 @@
+#include "console/HiddenLine.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "console/ConsoleInput.h"
+#include "core/Server.h"
+#include "platform/Terminal.h"
+
+namespace {
+
+// Names the failing call the way perror does, then prints its error number.
+void reportTerminalFailure() {
+  errno = lastTerminalError();
+  std::perror(lastTerminalCall());
+  std::printf("%d\n", lastTerminalError());
+}
+
+}  // namespace
+
+const char* readHiddenLine(const char* prompt, bool* tooLong) {
+  static char hidden[MAX_PASSWORD_LENGTH + 1];
+  if (tooLong != nullptr) *tooLong = false;
+  const bool terminal = inputIsTerminal();
+  if (terminal && !setInputEcho(false)) {
+    reportTerminalFailure();
+    return nullptr;
+  }
+  ConsoleInput::prompt(prompt);
+  char line[TEXT_LINE_SIZE];
+  bool cut = false;
+  int length = ConsoleInput::readLine(line, sizeof line, &cut);
+  // Whatever else was typed ahead on the terminal is not for the next question.
+  if (terminal) discardPendingInput();
+  std::printf("\n");
+  std::fflush(stdout);
+  if (terminal && !setInputEcho(true)) {
+    reportTerminalFailure();
+    return nullptr;
+  }
+  if (length < 0) return nullptr;
+  if (tooLong != nullptr) *tooLong = cut || length > MAX_PASSWORD_LENGTH;
+  std::strncpy(hidden, line, MAX_PASSWORD_LENGTH);
+  hidden[MAX_PASSWORD_LENGTH] = '\0';
+  return hidden;
+}

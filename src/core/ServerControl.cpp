@@ -1,0 +1,204 @@
+// Starting, stopping and checking the service; all on the console thread.
+//
+// Stop halts the workers cooperatively: it raises `halting` (from then on only the stopping
+// thread may send, and every worker leaves its cycle at its next step), wakes the worker in
+// accept by shutting the listener down, sends its notices under users, shuts every connection
+// down to wake the workers that wait for their clients, joins them all, and frees the slots.
+// Sends give up at once once halting, so no worker can hold users or a socket mutex for long.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "core/MutexName.h"
+#include "core/NamedLock.h"
+#include "core/Server.h"
+#include "platform/Network.h"
+#include "platform/StreamSocket.h"
+#include "protocol/Packet.h"
+#include "sessions/ConnectionSlot.h"
+
+namespace {
+
+// The most users the service will run with: one thread per slot.
+constexpr std::int32_t kMaxCapacity = 1000;
+
+bool canOpen(const char* path, const char* mode) {
+  std::FILE* file = std::fopen(path, mode);
+  if (file == nullptr) return false;
+  std::fclose(file);
+  return true;
+}
+
+}  // namespace
+
+Bool16 Server::runDiagnostics() {
+  std::string report = "Errors encountered:";
+  bool failed = false;
+  auto fail = [&](const std::string& line) {
+    report += line;
+    failed = true;
+  };
+  char path[PATH_TEXT_SIZE] = "";  // reported as it is when a getter has no path to copy
+  char line[PATH_TEXT_SIZE + 128];
+
+  if (getConnectionLogFile(path, sizeof path) == nullptr || !canOpen(path, "a")) {
+    std::snprintf(line, sizeof line, "\n\tError accessing connection log file: %s", path);
+    fail(line);
+  }
+  if (getErrorLogFile(path, sizeof path) == nullptr || !canOpen(path, "a")) {
+    std::snprintf(line, sizeof line, "\n\tError accessing error log file: %s", path);
+    fail(line);
+  }
+  const SecurityLevel level = securityLevel;
+  if (level != FREEFORALL &&
+      (getPasswdFile(path, sizeof path) == nullptr || !canOpen(path, "r"))) {
+    std::snprintf(line, sizeof line, "\n\tError accessing passwd file: %s", path);
+    fail(line);
+  }
+  if (hostCheck && (getHostsFile(path, sizeof path) == nullptr || !canOpen(path, "r"))) {
+    std::snprintf(line, sizeof line, "\n\tError accessing hosts file: %s", path);
+    fail(line);
+  }
+  if (level != FREEFORALL && level != LOGIN && level != SECURE) {
+    fail("\n\tInvalid security setting (Must be FREEFORALL, LOGIN, SECURE)");
+  }
+  if (listener.localPort < 1024) {
+    std::snprintf(line, sizeof line, "\n\tInvalid server port: %d (1024 - 65535)",
+                  static_cast<int>(listener.localPort));
+    fail(line);
+  }
+  char address[16];
+  getMcastAddress(address, sizeof address);
+  if (address[0] == '\0') {
+    fail("\n\tNo Multicast Group address has been specified!");
+  } else if ((networkToHost32(convertAddress(address)) >> 28) != (224u >> 4)) {
+    std::snprintf(line, sizeof line,
+                  "\n\tMulticast Group address %s is invalid! (Valid range: 224.0.0.0 - "
+                  "239.255.255.255)",
+                  address);
+    fail(line);
+  }
+  if (mcastPort < 1024) {
+    std::snprintf(line, sizeof line, "\n\tInvalid Multicast port: %d (1024 - 65535)",
+                  static_cast<int>(mcastPort));
+    fail(line);
+  }
+  const std::int32_t ttl = mcastTtl;
+  if (ttl != HOST && ttl != SUBNET && ttl != SITE && ttl != REGION && ttl != CONTINENT &&
+      ttl != UNLIMITED) {
+    fail("\n\tInvalid Multicast TTL");
+  }
+  const std::int32_t users_ = capacity;
+  if (users_ < 0 || users_ > kMaxCapacity) {
+    std::snprintf(line, sizeof line, "\n\tInvalid user limit: %d (0 - %d)", users_, kMaxCapacity);
+    fail(line);
+  }
+  if (!failed) return 1;
+  std::printf("%s\n", report.c_str());
+  std::fflush(stdout);
+  logError(report.c_str());
+  return 0;
+}
+
+Bool16 Server::start() {
+  if (running) {
+    report("Internal Error: Could not start server because it is already running.");
+    return 0;
+  }
+  if (!runDiagnostics()) return 0;
+  if (!listener.open()) {
+    // Reported, and nothing is left allocated: a service that cannot accept is not running.
+    listener.close();
+    char text[TEXT_LINE_SIZE];
+    std::snprintf(text, sizeof text, "Internal Error: Could not open listening socket on port %d.",
+                  static_cast<int>(listener.localPort));
+    report(text);
+    return 0;
+  }
+  startTime = std::time(nullptr);
+  halting = false;
+  stoppingThread = std::thread::id();
+  listener.getLocalAddress(localHostText, sizeof localHostText);
+  connectionCount = 0;
+
+  // Every slot exists before the first worker runs: workers walk the whole array.
+  const std::int32_t slotCount = capacity + 1;
+  slots = new ConnectionSlot*[static_cast<std::size_t>(slotCount)];
+  for (std::int32_t i = 0; i < slotCount; ++i) slots[i] = new ConnectionSlot();
+  for (std::int32_t i = 0; i < slotCount; ++i) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%p %p", static_cast<void*>(slots[i]),
+                  static_cast<void*>(this));
+    char* argument = strdup(text);
+    try {
+      slots[i]->thread = new std::thread(&Server::workerThread, argument);
+      slots[i]->threadId = static_cast<std::uint32_t>(
+          std::hash<std::thread::id>()(slots[i]->thread->get_id()));
+    } catch (const std::exception&) {
+      std::free(argument);
+      report("Internal Error: Failed to start a thread.");
+    }
+  }
+  running = 1;
+  return 1;
+}
+
+Bool16 Server::stop() {
+  if (!running) {
+    report("Internal Error: Could not stop server because it is not running.");
+    return 0;
+  }
+  Packet notice;
+  std::memcpy(notice.senderName, "server\0\0", sizeof notice.senderName);
+  std::memcpy(notice.senderHost, localHostText, sizeof notice.senderHost);
+
+  stoppingThread = std::this_thread::get_id();
+  halting = true;
+  listener.shutdownBoth();  // the worker in accept wakes up and sees halting
+  const std::int32_t slotCount = capacity + 1;
+  {
+    NamedLock usersLock(MutexName::users(processId).text());
+    for (std::int32_t i = 0; i < slotCount; ++i) {
+      if (slots[i]->userName != nullptr) {
+        sendMessage(slots[i], &notice, "The server is shutting down!");
+      }
+    }
+    for (std::int32_t i = 0; i < slotCount; ++i) {
+      ConnectionSlot* slot = slots[i];
+      if (slot->userName != nullptr) {
+        sendQuit(slot, &notice);
+        users.remove(slot->userName);
+      }
+      // Wakes a worker waiting for its client; nothing more reaches the client after this.
+      if (slot->socket != nullptr) slot->socket->shutdownBoth();
+    }
+  }
+  // Every worker ends before any slot goes: a running worker may still walk the whole array.
+  for (std::int32_t i = 0; i < slotCount; ++i) {
+    if (slots[i]->thread != nullptr && slots[i]->thread->joinable()) slots[i]->thread->join();
+  }
+  for (std::int32_t i = 0; i < slotCount; ++i) {
+    teardownSlot(slots[i]);
+    delete slots[i];
+  }
+  delete[] slots;
+  slots = nullptr;
+  users.clear();  // a login that slipped in while the workers were halting
+  listener.close();
+  connectionCount = 0;
+  running = 0;
+  startTime = 0;
+  halting = false;
+  stoppingThread = std::thread::id();
+  return 1;
+}
+
+bool Server::mayStillSend() const {
+  if (!halting) return true;
+  return stoppingThread.load() == std::this_thread::get_id();
+}

@@ -1,0 +1,136 @@
+// What a logged-in client's packets do: messages for others are routed to them unchanged,
+// messages and error reports for the operator are shown and logged, QUIT ends the session, and
+// packets only the server may send are reported as protocol violations.
+#include <cstdio>
+#include <cstring>
+
+#include "core/MutexName.h"
+#include "core/NamedLock.h"
+#include "core/Server.h"
+#include "core/Text.h"
+#include "platform/StreamSocket.h"
+#include "protocol/Packet.h"
+#include "sessions/ConnectionSlot.h"
+
+namespace {
+
+bool isType(const Packet* packet, const char* code) { return std::memcmp(packet->type, code, 4) == 0; }
+
+// The payload read as text: its last byte (the terminator) becomes a NUL.
+const char* payloadText(Packet* packet) {
+  packet->payload[packet->length - 1] = '\0';
+  return reinterpret_cast<const char*>(packet->payload);
+}
+
+}  // namespace
+
+void Server::reportSession(const char* format, ConnectionSlot* slot, const char* detail) {
+  char peer[16] = "";
+  if (slot->socket != nullptr) slot->socket->getPeerAddress(peer, sizeof peer);
+  char line[TEXT_LINE_SIZE];
+  std::snprintf(line, sizeof line, format, slot->userName != nullptr ? slot->userName : "", peer,
+                detail);
+  neutraliseControls(line);
+  report(line);
+}
+
+Bool16 Server::dispatchPacket(ConnectionSlot* slot, Packet* packet) {
+  if (isType(packet, "PRIV") || isType(packet, "GRAP") || isType(packet, "MAIL")) {
+    if (!routePacket(packet)) {
+      reportSession("Internal Error: Error routing message from %s@%s", slot, "");
+    }
+    return 1;
+  }
+  if (isType(packet, "QUIT")) return 0;
+  static const char* const kServerOnly[] = {"HELO", "USER", "CONN", "MCST", "SYID",
+                                            "LEVL", "GONE", "MGRP", "LERR"};
+  for (const char* code : kServerOnly) {
+    if (isType(packet, code)) {
+      char codeText[5] = {packet->type[0], packet->type[1], packet->type[2], packet->type[3], 0};
+      reportSession("Session Error: %s@%s sent packet of type %s.", slot, codeText);
+      return 1;
+    }
+  }
+  if (isType(packet, "ERRO")) {
+    reportSession("Client Error Message: %s@%s encountered error: %s.", slot,
+                  packet->length > 0 ? payloadText(packet) : "No error specified");
+    return 1;
+  }
+  if (isType(packet, "MESS")) {
+    reportSession("Client Message: %s@%s sent message: %s.", slot,
+                  packet->length > 0 ? payloadText(packet) : "No message specified");
+    return 1;
+  }
+  report("Internal Error: Unknown packet type.");
+  return 1;
+}
+
+Bool16 Server::routePacket(Packet* packet) {
+  if (packet->length == 0 || packet->payload == nullptr) return 0;
+  // The recipients are the bytes before the first RECIPIENTS_END; a NUL or the end of the
+  // payload before it means there is no recipient list.
+  std::uint32_t end = 0;
+  while (end < packet->length && packet->payload[end] != RECIPIENTS_END) {
+    if (packet->payload[end] == 0) return 0;
+    ++end;
+  }
+  if (end == packet->length) return 0;
+
+  // Split at FIELD_SEP and ENTRY_SEP, in a copy of our own: several workers route at once.
+  char names[MAX_WIRE_SIZE];
+  std::memcpy(names, packet->payload, end);
+  names[end] = '\0';
+  const char* recipients[MAX_WIRE_SIZE / 2 + 1];
+  int count = 0;
+  for (std::uint32_t i = 0; i < end;) {
+    auto isSeparator = [](char c) {
+      return static_cast<unsigned char>(c) == FIELD_SEP || static_cast<unsigned char>(c) == ENTRY_SEP;
+    };
+    if (isSeparator(names[i])) {
+      names[i++] = '\0';
+      continue;
+    }
+    recipients[count++] = names + i;
+    while (i < end && !isSeparator(names[i])) ++i;
+  }
+  if (count == 0) return 0;
+
+  unsigned char image[MAX_WIRE_SIZE];
+  packet->serialize(image);
+  const std::int32_t size = static_cast<std::int32_t>(packet->headerSize + packet->length);
+  const bool notifySender = isType(packet, "PRIV") || isType(packet, "MAIL");
+
+  NamedLock usersLock(MutexName::users(processId).text());
+  if (std::strcmp(recipients[0], "everyone") == 0) {
+    const std::int32_t slotCount = slots != nullptr ? capacity + 1 : 0;
+    for (std::int32_t i = 0; i < slotCount; ++i) {
+      if (slots[i] != nullptr && slots[i]->userName != nullptr) deliver(slots[i], image, size);
+    }
+    return 1;
+  }
+  for (int i = 0; i < count; ++i) {
+    RegistryNode* node = users.find(recipients[i]);
+    if (node != nullptr && node->value != nullptr) {
+      deliver(node->value, image, size);
+    } else if (notifySender) {
+      notifyUndeliverable(packet, recipients[i]);
+    }
+  }
+  return 1;
+}
+
+// Caller holds users.
+void Server::notifyUndeliverable(const Packet* packet, const char* recipient) {
+  char sender[sizeof packet->senderName + 1];
+  std::memcpy(sender, packet->senderName, sizeof packet->senderName);
+  sender[sizeof packet->senderName] = '\0';
+  RegistryNode* node = users.find(sender);
+  if (node == nullptr || node->value == nullptr) return;
+  char text[TEXT_LINE_SIZE];
+  std::snprintf(text, sizeof text, "Could not deliver message to %s.  User is not connected",
+                recipient);
+  neutraliseControls(text);
+  Packet notice;  // no sender name or host: the notice comes from nobody in particular
+  sendMessage(node->value, &notice, text);
+  logError(text);
+}

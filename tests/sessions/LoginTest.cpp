@@ -1,0 +1,370 @@
+// The login handshake against a running service, over real TCP clients: the decision table at
+// every security level, the attempt limit, wrong replies, races for one name and the traces a
+// failed handshake must not leave.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ServiceFixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kPasswords =
+    "alice:secret:Alice Liddell\n"
+    "Alice:other:Alice Upper\n"
+    "bob:hunter2:Bob\n"
+    "everyone:open:Everyone\n"
+    "server:open:Server\n";
+
+// name 0xFF password, as a client sends it at LOGIN and SECURE.
+std::string credentials(const std::string& name, const std::string& password) {
+  return name + "\xFF" + password;
+}
+
+class LoginTest : public ServiceFixture {
+ protected:
+  // Starts the service at the level, with the test password file in place.
+  void startAt(SecurityLevel level) {
+    dir.write("passwd", kPasswords);
+    server.securityLevel = level;
+    ASSERT_TRUE(startService());
+  }
+
+  // A client that has read HELO and LEVL; null (with a failure recorded) otherwise.
+  std::unique_ptr<WireClient> greeted() {
+    auto client = connectClient();
+    if (!client) {
+      ADD_FAILURE() << "cannot connect";
+      return nullptr;
+    }
+    std::string hello = client->next();
+    std::string level = client->next();
+    EXPECT_EQ(hello, "HELO");
+    EXPECT_EQ(level, "LEVL:" + std::to_string(static_cast<int>(server.securityLevel.load())));
+    if (hello != "HELO" || level.rfind("LEVL", 0) != 0) return nullptr;
+    return client;
+  }
+
+  // The types of the next four packets, which on acceptance are the admission sequence.
+  static std::string admission(WireClient& client) {
+    std::string types;
+    for (int i = 0; i < 4; ++i) {
+      std::string packet = client.next();
+      types += (i == 0 ? "" : " ") + packet.substr(0, 4);
+    }
+    return types;
+  }
+
+  // True once the server has sent QUIT and closed the connection.
+  static bool quitAndClosed(WireClient& client) {
+    return client.next() == "QUIT" && client.closedByPeer();
+  }
+};
+
+// --- FREEFORALL
+
+TEST_F(LoginTest, FreeNameIsLoggedInWithoutLoginError) {
+  startAt(FREEFORALL);
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(client->sendText("USER", "alice"));
+  EXPECT_EQ(admission(*client), "SYID USER MCST CONN");
+  EXPECT_TRUE(isLoggedIn("alice"));
+}
+
+TEST_F(LoginTest, OpenLoginRefusesReservedAndTakenNamesWithoutLimit) {
+  startAt(FREEFORALL);
+  auto alice = login("alice");
+  ASSERT_TRUE(alice);
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  const std::vector<std::string> refused = {"server", "everyone", "", "alice", "server",
+                                            "server", "everyone", "", "alice", "server"};
+  for (const std::string& name : refused) {
+    ASSERT_TRUE(client->sendText("USER", name));
+    EXPECT_EQ(client->next(), "LERR:Login " + name + " already in use.") << name;
+  }
+  ASSERT_TRUE(client->sendText("USER", "carol"));
+  EXPECT_EQ(admission(*client), "SYID USER MCST CONN");
+  EXPECT_TRUE(isLoggedIn("carol"));
+  EXPECT_FALSE(isLoggedIn("server"));
+  EXPECT_FALSE(isLoggedIn(""));
+}
+
+TEST_F(LoginTest, OpenLoginTakesAFieldSeparatorAsPartOfTheName) {
+  startAt(FREEFORALL);
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(client->sendText("USER", credentials("alice", "secret")));
+  EXPECT_EQ(admission(*client), "SYID USER MCST CONN");
+  EXPECT_TRUE(isLoggedIn(credentials("alice", "secret")));
+  EXPECT_FALSE(isLoggedIn("alice"));
+}
+
+TEST_F(LoginTest, AnsweringTheLevelWithAMessageEndsWithoutLoginError) {
+  startAt(FREEFORALL);
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(client->sendText("MESS", "alice"));
+  EXPECT_EQ(client->next(), "MESS:Error connecting to server.");
+  EXPECT_TRUE(quitAndClosed(*client));
+  EXPECT_EQ(loggedInCount(), 0);
+}
+
+TEST_F(LoginTest, UserPacketWithoutPayloadIsAWrongReply) {
+  startAt(FREEFORALL);
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(client->send("USER", ""));
+  EXPECT_EQ(client->next(), "MESS:Error connecting to server.");
+  EXPECT_TRUE(quitAndClosed(*client));
+}
+
+TEST_F(LoginTest, OpenLoginAnsweringARefusalWithAMessageEndsAtOnce) {
+  startAt(FREEFORALL);
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(client->sendText("USER", "server"));
+  EXPECT_EQ(client->next(), "LERR:Login server already in use.");
+  ASSERT_TRUE(client->sendText("MESS", "hello"));
+  EXPECT_EQ(client->next(), "MESS:Error connecting to server.");
+  EXPECT_TRUE(quitAndClosed(*client));
+}
+
+TEST_F(LoginTest, NamesDifferingInCaseAreDifferentUsersInOpenLogin) {
+  startAt(FREEFORALL);
+  auto lower = login("alice");
+  ASSERT_TRUE(lower);
+  auto upper = login("Alice");
+  ASSERT_TRUE(upper);
+  EXPECT_TRUE(waitUntil([&] { return loggedInCount() == 2; }));
+}
+
+TEST_F(LoginTest, RefusalOfAVeryLongNameIsCutToTheReplyBuffer) {
+  startAt(FREEFORALL);
+  const std::string name(900, 'n');
+  auto first = login(name);
+  ASSERT_TRUE(first);
+  auto second = greeted();
+  ASSERT_TRUE(second);
+  ASSERT_TRUE(second->sendText("USER", name));
+  std::string reply = second->next();
+  ASSERT_EQ(reply.substr(0, 11), "LERR:Login ");
+  EXPECT_EQ(reply.size(), std::string("LERR:").size() + TEXT_LINE_SIZE - 1);
+  // The connection is still in step: the next name is handled normally.
+  ASSERT_TRUE(second->sendText("USER", "bob"));
+  EXPECT_EQ(admission(*second), "SYID USER MCST CONN");
+}
+
+TEST_F(LoginTest, FailedHandshakesLeaveNoConnectionLogLineAndGiveTheirCountBack) {
+  startAt(FREEFORALL);
+  auto wrong = greeted();
+  ASSERT_TRUE(wrong);
+  ASSERT_TRUE(wrong->sendText("ERRO", "oops"));
+  EXPECT_EQ(wrong->next(), "MESS:Error connecting to server.");
+  EXPECT_TRUE(quitAndClosed(*wrong));
+  auto vanished = greeted();
+  ASSERT_TRUE(vanished);
+  ASSERT_TRUE(vanished->sendText("USER", "server"));
+  EXPECT_EQ(vanished->next(), "LERR:Login server already in use.");
+  vanished->close();
+  EXPECT_TRUE(waitUntil([&] { return server.connectionCount == 0; }));
+  EXPECT_EQ(dir.read("connectionlog"), "");
+  EXPECT_EQ(loggedInCount(), 0);
+}
+
+// --- LOGIN, and SECURE, which must behave the same
+
+class PasswordLoginTest : public LoginTest, public ::testing::WithParamInterface<SecurityLevel> {
+ protected:
+  void SetUp() override { startAt(GetParam()); }
+};
+
+TEST_P(PasswordLoginTest, CorrectPasswordIsAdmitted) {
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(client->sendText("USER", credentials("alice", "secret")));
+  EXPECT_EQ(admission(*client), "SYID USER MCST CONN");
+  EXPECT_TRUE(isLoggedIn("alice"));
+}
+
+TEST_P(PasswordLoginTest, TwoWrongPasswordsThenTheRightOneIsAdmitted) {
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(client->sendText("USER", credentials("alice", "wrong")));
+    EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+  }
+  ASSERT_TRUE(client->sendText("USER", credentials("alice", "secret")));
+  EXPECT_EQ(admission(*client), "SYID USER MCST CONN");
+}
+
+TEST_P(PasswordLoginTest, FourthUserPacketAfterThreeRefusalsIsNotChecked) {
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(client->sendText("USER", credentials("alice", "wrong")));
+    EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+  }
+  ASSERT_TRUE(client->sendText("USER", credentials("alice", "secret")));
+  EXPECT_EQ(client->next(), "MESS:Too many failed login attempts.");
+  EXPECT_TRUE(quitAndClosed(*client));
+  EXPECT_FALSE(isLoggedIn("alice"));
+}
+
+TEST_P(PasswordLoginTest, NameOnLineIsRefusedBeforeItsPasswordIsLookedAt) {
+  auto alice = login("alice", "secret");
+  ASSERT_TRUE(alice);
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(client->sendText("USER", credentials("alice", "wrong")));
+  EXPECT_EQ(client->next(), "LERR:User alice is already logged in!.");
+  ASSERT_TRUE(client->sendText("USER", credentials("alice", "secret")));
+  EXPECT_EQ(client->next(), "LERR:User alice is already logged in!.");
+}
+
+TEST_P(PasswordLoginTest, ReservedNamesAreRefusedAsLoggedInEvenWithTheirPassword) {
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(client->sendText("USER", credentials("everyone", "open")));
+  EXPECT_EQ(client->next(), "LERR:User everyone is already logged in!.");
+  ASSERT_TRUE(client->sendText("USER", credentials("server", "anything")));
+  EXPECT_EQ(client->next(), "LERR:User server is already logged in!.");
+  ASSERT_TRUE(client->sendText("USER", credentials("", "secret")));
+  EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+  EXPECT_EQ(loggedInCount(), 0);
+}
+
+TEST_P(PasswordLoginTest, PayloadWithoutSeparatorIsAllNameWithAnEmptyPassword) {
+  auto bob = login("bob", "hunter2");
+  ASSERT_TRUE(bob);
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(client->sendText("USER", "alice"));
+  EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+  ASSERT_TRUE(client->sendText("USER", "bob"));
+  EXPECT_EQ(client->next(), "LERR:User bob is already logged in!.");
+  ASSERT_TRUE(client->sendText("USER", credentials("alice", "secret")));
+  EXPECT_EQ(admission(*client), "SYID USER MCST CONN");
+}
+
+TEST_P(PasswordLoginTest, AnsweringTheLevelWithAMessageEndsWithoutLoginError) {
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(client->sendText("MESS", credentials("alice", "secret")));
+  EXPECT_EQ(client->next(), "MESS:Error connecting to server.");
+  EXPECT_TRUE(quitAndClosed(*client));
+}
+
+TEST_P(PasswordLoginTest, AnsweringARefusalWithAMessageGivesUp) {
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(client->sendText("USER", credentials("alice", "wrong")));
+  EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+  ASSERT_TRUE(client->sendText("MESS", "hello"));
+  EXPECT_EQ(client->next(), "MESS:Error connecting to server.");
+  EXPECT_EQ(client->next(), "MESS:Too many failed login attempts.");
+  EXPECT_TRUE(quitAndClosed(*client));
+}
+
+TEST_P(PasswordLoginTest, NamesDifferingInCaseHaveTheirOwnPasswords) {
+  auto lower = login("alice", "secret");
+  ASSERT_TRUE(lower);
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(client->sendText("USER", credentials("ALICE", "secret")));
+  EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+  ASSERT_TRUE(client->sendText("USER", credentials("Alice", "secret")));
+  EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+  ASSERT_TRUE(client->sendText("USER", credentials("Alice", "other")));
+  EXPECT_EQ(admission(*client), "SYID USER MCST CONN");
+  EXPECT_TRUE(isLoggedIn("Alice"));
+  EXPECT_TRUE(isLoggedIn("alice"));
+}
+
+TEST_P(PasswordLoginTest, MissingPasswordFileRefusesEveryAttempt) {
+  ASSERT_TRUE(std::filesystem::remove(dir.path() / "passwd"));
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  testing::internal::CaptureStdout();
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(client->sendText("USER", credentials("alice", "secret")));
+    EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+  }
+  std::string printed = testing::internal::GetCapturedStdout();
+  const std::string inaccessible = "Internal Error: Passwd file passwd inaccessible.";
+  EXPECT_NE(printed.find(inaccessible + "\n"), std::string::npos) << printed;
+  EXPECT_NE(dir.read(".servererrors").find("ERROR: " + inaccessible + "\tAT: "),
+            std::string::npos);
+  EXPECT_EQ(loggedInCount(), 0);
+}
+
+TEST_P(PasswordLoginTest, GivingUpLeavesNoConnectionLogLineAndGivesTheCountBack) {
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(client->sendText("USER", credentials("bob", "wrong")));
+    EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+  }
+  ASSERT_TRUE(client->sendText("USER", credentials("bob", "wrong")));
+  EXPECT_EQ(client->next(), "MESS:Too many failed login attempts.");
+  EXPECT_TRUE(quitAndClosed(*client));
+  EXPECT_TRUE(waitUntil([&] { return server.connectionCount == 0; }));
+  EXPECT_EQ(dir.read("connectionlog"), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, PasswordLoginTest, ::testing::Values(LOGIN, SECURE),
+                         [](const ::testing::TestParamInfo<SecurityLevel>& param) {
+                           return std::string(param.param == LOGIN ? "Login" : "Secure");
+                         });
+
+// --- two clients after one free name
+
+class LoginRaceTest : public LoginTest, public ::testing::WithParamInterface<SecurityLevel> {};
+
+TEST_P(LoginRaceTest, ExactlyOneOfTwoClientsGetsAFreeName) {
+  std::string records;
+  for (int round = 0; round < 8; ++round) {
+    records += "racer" + std::to_string(round) + ":pw:Racer\n";
+  }
+  startAt(GetParam());
+  dir.write("passwd", records);
+
+  for (int round = 0; round < 8; ++round) {
+    const std::string name = "racer" + std::to_string(round);
+    const std::string payload = GetParam() == FREEFORALL ? name : credentials(name, "pw");
+    auto first = greeted();
+    auto second = greeted();
+    ASSERT_TRUE(first && second);
+    std::thread other([&] { second->sendText("USER", payload); });
+    first->sendText("USER", payload);
+    other.join();
+
+    const std::string refusal = GetParam() == FREEFORALL
+                                    ? "LERR:Login " + name + " already in use."
+                                    : "LERR:User " + name + " is already logged in!.";
+    std::string firstReply = first->next();
+    std::string secondReply = second->next();
+    int accepted = (firstReply.rfind("SYID", 0) == 0) + (secondReply.rfind("SYID", 0) == 0);
+    int refused = (firstReply == refusal) + (secondReply == refusal);
+    EXPECT_EQ(accepted, 1) << firstReply << " / " << secondReply;
+    EXPECT_EQ(refused, 1) << firstReply << " / " << secondReply;
+
+    first->close();
+    second->close();
+    ASSERT_TRUE(waitUntil([&] { return server.connectionCount == 0 && loggedInCount() == 0; }));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, LoginRaceTest, ::testing::Values(FREEFORALL, LOGIN),
+                         [](const ::testing::TestParamInfo<SecurityLevel>& param) {
+                           return std::string(param.param == LOGIN ? "Login" : "FreeForAll");
+                         });
+
+}  // namespace

@@ -1,0 +1,436 @@
+// The worker cycle against a running service, over real TCP clients: admission, host checks,
+// the capacity limit, the ways a session ends (quit, drop, hostile framing, a client that stops
+// reading) and what each leaves in the connection log and in the registry.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ServiceFixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::string part;
+  std::istringstream in(text);
+  while (std::getline(in, part, separator)) parts.push_back(part);
+  if (!text.empty() && text.back() == separator) parts.push_back("");
+  return parts;
+}
+
+// The lines of a log that contain the text.
+std::vector<std::string> linesWith(const std::string& log, const std::string& text) {
+  std::vector<std::string> found;
+  for (const std::string& line : split(log, '\n')) {
+    if (line.find(text) != std::string::npos) found.push_back(line);
+  }
+  return found;
+}
+
+// The "FROM: address, port" part of a connection-log line, with Connect's "ON: " dropped, so
+// that a Connect and a Disconnect line of one connection compare equal.
+std::string endpointOf(std::string line) {
+  auto from = line.find("FROM: ");
+  auto at = line.find("\tAT: ");
+  if (from == std::string::npos || at == std::string::npos) return "";
+  line = line.substr(from, at - from);
+  auto on = line.find("ON: ");
+  if (on != std::string::npos) line.erase(on, 4);
+  return line;
+}
+
+// Reads a client's packets on a thread of its own until stopped, so that the server never
+// finds it slow.
+class Drain {
+ public:
+  explicit Drain(WireClient& client)
+      : thread_([this, &client] {
+          while (!stop_) {
+            std::string packet = client.next(50ms);
+            if (packet.empty()) continue;
+            std::lock_guard<std::mutex> guard(mutex_);
+            seen_.push_back(packet);
+          }
+        }) {}
+  ~Drain() { finish(); }
+
+  void finish() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  bool saw(const std::string& packet) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (const std::string& each : seen_) {
+      if (each == packet) return true;
+    }
+    return false;
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<std::string> seen_;
+  std::thread thread_;
+};
+
+class WorkerTest : public ServiceFixture {
+ protected:
+  // Logs in, then waits until the worker has finished announcing the user: it routes a
+  // message back to the user only once its session loop runs. A login that overlaps another
+  // user's admission can be announced to that user twice (the list and a notice), so the
+  // tests that count announcements let each admission finish first.
+  std::unique_ptr<WireClient> admitted(const std::string& name) {
+    auto client = login(name);
+    if (!client) return nullptr;
+    const std::string echo = name + "\xFC" "admitted";
+    if (!client->sendText("PRIV", echo, name) || client->next() != "PRIV:" + echo) return nullptr;
+    return client;
+  }
+
+  // The client that reads what each earlier login announced to it.
+  static void skipAnnouncements(WireClient& client, int count) {
+    for (int i = 0; i < count; ++i) {
+      ASSERT_EQ(client.next().substr(0, 5), "USER:");
+    }
+  }
+
+  // Connects a client and reads the greeting up to LEVL.
+  std::unique_ptr<WireClient> greeted() {
+    auto client = connectClient();
+    if (!client) return nullptr;
+    if (client->next() != "HELO" || client->next() != "LEVL:1") return nullptr;
+    return client;
+  }
+
+  // The entries (each split into its fields) of one user list packet.
+  static std::vector<std::vector<std::string>> entriesOf(const Packet& packet) {
+    std::vector<std::vector<std::string>> entries;
+    if (packet.length == 0) return entries;
+    for (const std::string& entry : split(textOf(packet), '\xFE')) {
+      entries.push_back(split(entry, '\xFF'));
+    }
+    return entries;
+  }
+};
+
+TEST_F(WorkerTest, NewcomerGetsGreetingAndAdmissionInOrderAndIsAnnouncedToTheOthersOnly) {
+  ASSERT_TRUE(startService());
+  auto alice = admitted("alice");
+  auto bob = admitted("bob");
+  ASSERT_TRUE(alice && bob);
+  skipAnnouncements(*alice, 1);
+
+  auto carol = connectClient();
+  ASSERT_TRUE(carol);
+  EXPECT_EQ(carol->next(), "HELO");
+  EXPECT_EQ(carol->next(), "LEVL:1");
+  ASSERT_TRUE(carol->sendText("USER", "carol"));
+  Packet packet;
+  ASSERT_TRUE(carol->readPacket(packet));
+  EXPECT_EQ(std::string(packet.type, 4), "SYID");
+  EXPECT_EQ(packet.length, 9u);
+  ASSERT_TRUE(carol->readPacket(packet));
+  EXPECT_EQ(std::string(packet.type, 4), "USER");
+  EXPECT_EQ(packet.sequence, 0);
+  std::set<std::string> listed;
+  for (const auto& fields : entriesOf(packet)) {
+    ASSERT_EQ(fields.size(), 4u);
+    EXPECT_EQ(fields[1], "127.0.0.1");
+    EXPECT_EQ(fields[2], "UNAVAILABLE");
+    listed.insert(fields[0]);
+  }
+  EXPECT_EQ(listed, (std::set<std::string>{"alice", "bob"}));
+  EXPECT_EQ(carol->next(), "MCST:239.1.2.3\xFF" "4658\xFF" "64");
+  EXPECT_EQ(carol->next(), "CONN");
+
+  for (WireClient* other : {alice.get(), bob.get()}) {
+    ASSERT_TRUE(other->readPacket(packet));
+    EXPECT_EQ(std::string(packet.type, 4), "USER");
+    auto entries = entriesOf(packet);
+    ASSERT_EQ(entries.size(), 1u);
+    ASSERT_EQ(entries[0].size(), 4u);
+    EXPECT_EQ(entries[0][0], "carol");
+    EXPECT_EQ(entries[0][1], "127.0.0.1");
+    EXPECT_TRUE(other->silentFor(100ms));
+  }
+  EXPECT_TRUE(carol->silentFor(100ms));
+}
+
+TEST_F(WorkerTest, TrustedHostIsVerifiedBeforeTheLevel) {
+  server.hostCheck = 1;
+  dir.write("hosts", "192.0.2.1\n127.0.0.1\n");
+  ASSERT_TRUE(startService());
+  auto client = connectClient();
+  ASSERT_TRUE(client);
+  EXPECT_EQ(client->next(), "HELO");
+  EXPECT_EQ(client->next(), "MESS:Verifiying host.");
+  EXPECT_EQ(client->next(), "MESS:Verified host 127.0.0.1.");
+  EXPECT_EQ(client->next(), "LEVL:1");
+}
+
+TEST_F(WorkerTest, UnknownHostIsRefusedWithOneErrorLogLineAndNothingElse) {
+  server.hostCheck = 1;
+  dir.write("hosts", "192.0.2.1\n");
+  ASSERT_TRUE(startService());
+  testing::internal::CaptureStdout();
+  auto client = connectClient();
+  ASSERT_TRUE(client);
+  const std::string denial = "Connection Error: Access denied to unknown host 127.0.0.1";
+  EXPECT_EQ(client->next(), "HELO");
+  EXPECT_EQ(client->next(), "MESS:Verifiying host.");
+  EXPECT_EQ(client->next(), "MESS:" + denial);
+  EXPECT_EQ(client->next(), "QUIT");
+  EXPECT_TRUE(client->closedByPeer());
+  EXPECT_TRUE(waitUntil([&] { return server.connectionCount == 0; }));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  std::string errors = dir.read(".servererrors");
+  EXPECT_EQ(linesWith(errors, "ERROR: ").size(), 1u) << errors;
+  EXPECT_EQ(linesWith(errors, "ERROR: " + denial + "\tAT: ").size(), 1u) << errors;
+  EXPECT_EQ(dir.read("connectionlog"), "");
+}
+
+TEST_F(WorkerTest, ClientBeyondTheCapacityIsRefusedAndASlotFreesForTheNext) {
+  server.capacity = 2;
+  ASSERT_TRUE(startService());
+  std::vector<std::unique_ptr<WireClient>> clients;
+  for (int i = 0; i < 3; ++i) {
+    clients.push_back(connectClient());
+    ASSERT_TRUE(clients.back());
+  }
+  std::vector<WireClient*> served;
+  int refused = 0;
+  for (auto& client : clients) {
+    std::string first = client->next();
+    if (first == "HELO") {
+      served.push_back(client.get());
+    } else {
+      ++refused;
+      EXPECT_EQ(first, "MESS:Connection limit has been reached. Try again later.");
+      EXPECT_EQ(client->next(), "QUIT");
+      EXPECT_TRUE(client->closedByPeer());
+    }
+  }
+  ASSERT_EQ(served.size(), 2u);
+  EXPECT_EQ(refused, 1);
+  for (std::size_t i = 0; i < served.size(); ++i) {
+    EXPECT_EQ(served[i]->next(), "LEVL:1");
+    ASSERT_TRUE(served[i]->sendText("USER", "user" + std::to_string(i)));
+    Packet packet;
+    EXPECT_TRUE(served[i]->skipTo("CONN", packet));
+  }
+  EXPECT_TRUE(waitUntil([&] { return server.connectionCount == 2; }));
+
+  ASSERT_TRUE(served[0]->sendText("QUIT", ""));
+  EXPECT_TRUE(waitUntil([&] { return server.connectionCount == 1; }));
+  EXPECT_TRUE(login("dave"));
+}
+
+TEST_F(WorkerTest, DroppedUserIsAnnouncedGoneAndLoggedOnce) {
+  ASSERT_TRUE(startService());
+  auto alice = admitted("alice");
+  auto bob = admitted("bob");
+  auto carol = admitted("carol");
+  ASSERT_TRUE(alice && bob && carol);
+  skipAnnouncements(*alice, 2);
+  skipAnnouncements(*bob, 1);
+
+  carol->close();
+  EXPECT_EQ(alice->next(), "GONE:carol");
+  EXPECT_EQ(bob->next(), "GONE:carol");
+  ASSERT_TRUE(waitUntil([&] { return !isLoggedIn("carol"); }));
+  EXPECT_EQ(loggedInCount(), 2);
+
+  std::string log = dir.read("connectionlog");
+  auto connects = linesWith(log, "Connect: USER: carol\t");
+  auto disconnects = linesWith(log, "Disconnect: USER: carol\t");
+  ASSERT_EQ(connects.size(), 1u) << log;
+  ASSERT_EQ(disconnects.size(), 1u) << log;
+  EXPECT_EQ(connects[0].rfind("Connect: ", 0), 0u);
+  EXPECT_EQ(endpointOf(connects[0]), endpointOf(disconnects[0]));
+  EXPECT_EQ(endpointOf(disconnects[0]), "FROM: 127.0.0.1, " + std::to_string(port));
+  EXPECT_TRUE(linesWith(log, "Disconnect: USER: alice").empty());
+}
+
+TEST_F(WorkerTest, QuitEndsTheSessionWithTheServersQuitAndAGoneNotice) {
+  ASSERT_TRUE(startService());
+  auto alice = admitted("alice");
+  auto bob = admitted("bob");
+  ASSERT_TRUE(alice && bob);
+  skipAnnouncements(*alice, 1);
+  ASSERT_TRUE(alice->send("QUIT", "", "alice"));
+  EXPECT_EQ(alice->next(), "QUIT");
+  EXPECT_TRUE(alice->closedByPeer());
+  EXPECT_EQ(bob->next(), "GONE:alice");
+  ASSERT_TRUE(waitUntil([&] { return !isLoggedIn("alice"); }));
+  EXPECT_EQ(linesWith(dir.read("connectionlog"), "Disconnect: USER: alice\t").size(), 1u);
+}
+
+TEST_F(WorkerTest, ClientClosingDuringTheHandshakeLeavesNoTrace) {
+  ASSERT_TRUE(startService());
+  auto alice = admitted("alice");
+  ASSERT_TRUE(alice);
+  auto silent = greeted();
+  ASSERT_TRUE(silent);
+  auto halfway = greeted();
+  ASSERT_TRUE(halfway);
+  EXPECT_TRUE(waitUntil([&] { return server.connectionCount == 3; }));
+  silent->close();
+  ASSERT_TRUE(halfway->sendRaw(wireImage("USER", "", "bob\xFD").substr(0, 20)));
+  halfway->close();
+  EXPECT_TRUE(waitUntil([&] { return server.connectionCount == 1; }));
+  EXPECT_TRUE(alice->silentFor(200ms));
+  EXPECT_EQ(loggedInCount(), 1);
+  std::string log = dir.read("connectionlog");
+  EXPECT_EQ(linesWith(log, "USER: ").size(), 1u) << log;
+  EXPECT_EQ(linesWith(log, "Connect: USER: alice\t").size(), 1u) << log;
+}
+
+TEST_F(WorkerTest, ConnectTimeIsWhenTheConnectionWasAcceptedNotWhenItLoggedIn) {
+  ASSERT_TRUE(startService());
+  const std::time_t beforeConnect = std::time(nullptr);
+  auto early = greeted();
+  ASSERT_TRUE(early);
+  const std::time_t greetedAt = std::time(nullptr);
+  // The login happens in a later second than the accept.
+  ASSERT_TRUE(waitUntil([&] { return std::time(nullptr) > greetedAt; }, 3s));
+  ASSERT_TRUE(early->sendText("USER", "alice"));
+  Packet packet;
+  ASSERT_TRUE(early->skipTo("CONN", packet));
+
+  auto bob = greeted();
+  ASSERT_TRUE(bob);
+  ASSERT_TRUE(bob->sendText("USER", "bob"));
+  ASSERT_TRUE(bob->skipTo("USER", packet));
+  auto entries = entriesOf(packet);
+  ASSERT_EQ(entries.size(), 1u);
+  ASSERT_EQ(entries[0].size(), 4u);
+  EXPECT_EQ(entries[0][0], "alice");
+  const long long connectTime = std::stoll(entries[0][3]);
+  EXPECT_GE(connectTime, static_cast<long long>(beforeConnect));
+  EXPECT_LE(connectTime, static_cast<long long>(greetedAt));
+}
+
+TEST_F(WorkerTest, UserWhoStopsReadingIsDisconnectedWhileOthersGoOn) {
+  server.sendTimeoutMilliseconds = 300;
+  ASSERT_TRUE(startService());
+  auto alice = admitted("alice");
+  auto bob = admitted("bob");
+  auto dave = admitted("dave");
+  auto carol = admitted("carol");
+  ASSERT_TRUE(alice && bob && dave && carol);
+  carol->socket().setReceiveBufferSize(4096);  // fills sooner; carol never reads again
+  skipAnnouncements(*bob, 2);
+  skipAnnouncements(*dave, 1);
+
+  // bob and dave keep talking while alice floods carol.
+  std::atomic<bool> flooding{true};
+  std::atomic<int> exchanged{0};
+  std::atomic<int> lost{0};
+  std::atomic<bool> bobSawGone{false};
+  std::atomic<bool> daveSawGone{false};
+  auto nextMessage = [&](WireClient& client, std::atomic<bool>& sawGone) {
+    for (;;) {
+      std::string packet = client.next(3s);
+      if (packet != "GONE:carol") return packet;
+      sawGone = true;
+    }
+  };
+  std::thread talk([&] {
+    for (int round = 0; flooding && round < 10000; ++round) {
+      const std::string ping = "ping " + std::to_string(round);
+      const std::string pong = "pong " + std::to_string(round);
+      bob->sendText("PRIV", "dave\xFC" + ping, "bob");
+      if (nextMessage(*dave, daveSawGone) != "PRIV:dave\xFC" + ping) ++lost;
+      dave->sendText("PRIV", "bob\xFC" + pong, "dave");
+      if (nextMessage(*bob, bobSawGone) != "PRIV:bob\xFC" + pong) ++lost;
+      ++exchanged;
+    }
+  });
+
+  Drain aliceSees(*alice);
+  const std::string flood = "carol\xFC" + std::string(900, 'x') + "\xFD";
+  const auto deadline = Clock::now() + 20s;
+  bool carolGone = false;
+  bool floodSent = true;
+  for (int sent = 0; sent < 100000 && floodSent && Clock::now() < deadline; ++sent) {
+    if (sent % 16 == 0 && !isLoggedIn("carol")) {
+      carolGone = true;
+      break;
+    }
+    floodSent = alice->send("PRIV", flood, "alice");
+  }
+  flooding = false;
+  talk.join();
+  EXPECT_TRUE(floodSent);
+  ASSERT_TRUE(carolGone);
+  EXPECT_GT(exchanged.load(), 0);
+  EXPECT_EQ(lost.load(), 0);
+
+  EXPECT_TRUE(waitUntil([&] { return aliceSees.saw("GONE:carol"); }));
+  aliceSees.finish();
+  Packet packet;
+  if (!bobSawGone) {
+    EXPECT_TRUE(bob->skipTo("GONE", packet) && textOf(packet) == "carol");
+  }
+  if (!daveSawGone) {
+    EXPECT_TRUE(dave->skipTo("GONE", packet) && textOf(packet) == "carol");
+  }
+  EXPECT_EQ(linesWith(dir.read("connectionlog"), "Disconnect: USER: carol\t").size(), 1u);
+
+  // The others are still served.
+  ASSERT_TRUE(bob->sendText("PRIV", "alice\xFC" "still here", "bob"));
+  ASSERT_TRUE(alice->skipTo("PRIV", packet));
+  EXPECT_EQ(textOf(packet), "alice\xFC" "still here");
+  EXPECT_EQ(loggedInCount(), 3);
+}
+
+TEST_F(WorkerTest, HalfAHeaderThenACloseEndsTheSessionPromptly) {
+  ASSERT_TRUE(startService());
+  auto alice = admitted("alice");
+  auto bob = admitted("bob");
+  ASSERT_TRUE(alice && bob);
+  skipAnnouncements(*alice, 1);
+  ASSERT_TRUE(bob->sendRaw(wireImage("PRIV", "bob", "alice\xFC" "hi\xFD").substr(0, 20)));
+  const auto closedAt = Clock::now();
+  bob->close();
+  EXPECT_EQ(alice->next(3s), "GONE:bob");
+  EXPECT_LT(Clock::now() - closedAt, 1500ms);
+  EXPECT_TRUE(waitUntil([&] { return server.connectionCount == 1; }));
+}
+
+TEST_F(WorkerTest, HeaderClaimingMoreThanTheLargestPayloadEndsTheSession) {
+  ASSERT_TRUE(startService());
+  auto alice = admitted("alice");
+  auto bob = admitted("bob");
+  ASSERT_TRUE(alice && bob);
+  skipAnnouncements(*alice, 1);
+
+  // The largest payload is still a packet.
+  const std::string largest = "alice\xFC" + std::string(MAX_PAYLOAD_SIZE - 7, 'x') + "\xFD";
+  ASSERT_EQ(largest.size(), MAX_PAYLOAD_SIZE);
+  ASSERT_TRUE(bob->send("PRIV", largest, "bob"));
+  Packet packet;
+  ASSERT_TRUE(alice->readPacket(packet));
+  EXPECT_EQ(payloadOf(packet), largest);
+
+  // One byte more is not: the header alone ends the session.
+  std::string header = wireImage("PRIV", "bob", largest + "x").substr(0, HEADER_SIZE);
+  ASSERT_TRUE(bob->sendRaw(header));
+  EXPECT_EQ(bob->next(), "QUIT");
+  EXPECT_TRUE(bob->closedByPeer());
+  EXPECT_EQ(alice->next(), "GONE:bob");
+  EXPECT_TRUE(waitUntil([&] { return !isLoggedIn("bob"); }));
+}
+
+}  // namespace
