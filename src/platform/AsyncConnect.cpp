@@ -1,0 +1,67 @@
+#include "platform/AsyncConnect.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+namespace {
+
+void readLocalEnd(StreamSocket& socket) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(static_cast<int>(socket.handle), reinterpret_cast<sockaddr*>(&address),
+                    &length) != 0 ||
+      address.sin_family != AF_INET) {
+    return;
+  }
+  char dotted[INET_ADDRSTRLEN];
+  if (::inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted) == nullptr) return;
+  socket.localPort = ntohs(address.sin_port);
+  socket.setLocalAddress(dotted);
+}
+
+}  // namespace
+
+int beginConnect(StreamSocket& socket) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    socket.handle = INVALID_SOCKET_HANDLE;
+    return -1;
+  }
+  socket.handle = fd;
+  socket.setNoDelay(1);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(socket.peerPort);
+  if (::inet_pton(AF_INET, socket.peerAddress, &address.sin_addr) != 1) return -1;
+  if (socket.localPort != 0 || socket.localAddress[0] != '\0') {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(socket.localPort);
+    if (socket.localAddress[0] == '\0') {
+      local.sin_addr.s_addr = htonl(INADDR_ANY);
+    } else if (::inet_pton(AF_INET, socket.localAddress, &local.sin_addr) != 1) {
+      return -1;
+    }
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) return -1;
+  }
+  int result;
+  do {
+    result = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  } while (result != 0 && errno == EINTR);
+  if (result == 0) {
+    readLocalEnd(socket);
+    return 1;
+  }
+  return errno == EINPROGRESS ? 0 : -1;
+}
+
+int finishConnect(StreamSocket& socket) {
+  int error = 0;
+  int length = sizeof error;
+  if (!socket.getOption(SOL_SOCKET, SO_ERROR, &error, &length) || error != 0) return -1;
+  readLocalEnd(socket);
+  return 1;
+}

@@ -1,0 +1,34 @@
+// BenchOptions: msgbench's command line. Every option has a default, so that a plain
+// "msgbench --server-pid PID" measures everything against the local server.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class BenchOptions {
+ public:
+  // Reads the arguments (argv[0] is the program); false with the reason in *error for anything
+  // unknown or out of range. The host defaults to this machine's address.
+  bool parse(int argc, char** argv, std::string* error);
+  static const char* usage();
+  // True when name is one of the scenarios (not "all").
+  static bool knownScenario(const std::string& name);
+  // How long the messages still under way when the sending stops may take to arrive: as long
+  // as the measuring, within 1 to 5 seconds. What has not arrived by then is lost.
+  double drainSeconds() const;
+  // True when the scenario is to run.
+  bool wants(const std::string& scenario) const;
+
+  std::string host;
+  std::uint16_t port = 5412;
+  int users = 25;                      // throughput and fan-out users
+  double duration = 5.0;               // seconds of measuring per scenario
+  int window = 8;                      // messages in flight per sender
+  int workers = 4;                     // parallel connect cycles
+  int bodySize = 64;                   // bytes of each message body
+  int serverPid = 0;                   // 0: no server CPU figures
+  std::string password;                // for servers that ask for one (every user the same)
+  std::vector<std::string> scenarios;  // in the order they run
+  bool help = false;
+};

@@ -1,0 +1,153 @@
+#include "FanoutScenario.h"
+
+#include <cstring>
+#include <string>
+
+#include "BenchClock.h"
+#include "CpuMeter.h"
+#include "MessageBody.h"
+
+namespace {
+
+// The aim for the server's processor time per delivery of a message to everyone.
+constexpr double kAimMicroseconds = 0.3;
+
+}  // namespace
+
+FanoutScenario::FanoutScenario(const BenchOptions& options)
+    : options_(options),
+      users_(loop_, *this, options, UserGroup::numberedNames("f", options.users)),
+      report_("fanout"),
+      senders_(static_cast<std::size_t>(options.users)) {}
+
+void FanoutScenario::fillWindow(int index) {
+  Sender& sender = senders_[static_cast<std::size_t>(index)];
+  BenchConnection& connection = users_[index];
+  if (sender.message == nullptr) {
+    sender.message = std::make_unique<RoutedMessage>(connection.name(), "everyone",
+                                                     static_cast<std::size_t>(options_.bodySize));
+  }
+  const std::size_t words = (senders_.size() + 63) / 64;
+  while (sender.window.size() < static_cast<std::size_t>(options_.window)) {
+    MessageBody body;
+    body.sender = static_cast<std::uint32_t>(index);
+    body.recipient = MessageBody::EVERYONE;
+    body.sequence = sender.nextSequence++;
+    body.sentAt = nowNanoseconds();
+    connection.send(sender.message->stamp(body), sender.message->size());
+    sender.window.push_back({body.sequence, body.sentAt, 0, std::vector<std::uint64_t>(words, 0)});
+    ++sender.sent;
+  }
+}
+
+std::uint64_t FanoutScenario::inFlight() const {
+  std::uint64_t count = 0;
+  for (const Sender& sender : senders_) count += sender.window.size();
+  return count;
+}
+
+void FanoutScenario::onPacket(BenchConnection& connection, const unsigned char* image,
+                              std::size_t size) {
+  if (std::memcmp(image, "USER", 4) == 0 || std::memcmp(image, "GONE", 4) == 0) return;
+  if (std::memcmp(image, "PRIV", 4) != 0) {
+    report_.unexpected(connection.name(), image, size);
+    return;
+  }
+  const std::uint64_t now = nowNanoseconds();
+  MessageBody body;
+  if (!body.readFromImage(image, size) || body.sender >= senders_.size() ||
+      body.recipient != MessageBody::EVERYONE) {
+    report_.problem("%s received a message that msgbench did not send to everyone",
+                    connection.name().c_str());
+    return;
+  }
+  const std::string& senderName = users_[static_cast<int>(body.sender)].name();
+  if (!RoutedMessage::sentBy(image, senderName)) {
+    report_.problem("message %u of %s arrived with another sender name in its header",
+                    body.sequence, senderName.c_str());
+  }
+  Sender& sender = senders_[body.sender];
+  std::size_t at = 0;
+  while (at < sender.window.size() && sender.window[at].sequence != body.sequence) ++at;
+  if (at == sender.window.size()) {
+    report_.problem("message %u of %s reached %s after everyone had it", body.sequence,
+                    senderName.c_str(), connection.name().c_str());
+    return;
+  }
+  InFlight& message = sender.window[at];
+  const std::size_t self = static_cast<std::size_t>(connection.index());
+  std::uint64_t& word = message.receivedBy[self / 64];
+  const std::uint64_t bit = std::uint64_t{1} << (self % 64);
+  if (word & bit) {
+    report_.problem("message %u of %s reached %s twice", body.sequence, senderName.c_str(),
+                    connection.name().c_str());
+    return;
+  }
+  word |= bit;
+  ++deliveries_;
+  toEach_.record(now - message.sentAt);
+  if (++message.received < users_.size()) return;
+
+  toLast_.record(now - message.sentAt);
+  ++completed_;
+  sender.window[at] = std::move(sender.window.back());
+  sender.window.pop_back();
+  if (sending_) fillWindow(static_cast<int>(body.sender));
+}
+
+void FanoutScenario::onClosed(BenchConnection& connection) {
+  if (measuring_) {
+    report_.problem("%s lost its connection: %s", connection.name().c_str(),
+                    connection.failure().c_str());
+  }
+}
+
+ScenarioReport FanoutScenario::run() {
+  std::string problem;
+  if (!loop_.valid()) {
+    report_.problem("no event poller");
+    return report_;
+  }
+  if (!users_.logIn(&problem)) {
+    report_.problem("%s", problem.c_str());
+    users_.logOut(&problem);
+    return report_;
+  }
+
+  CpuMeter meter(options_.serverPid);
+  measuring_ = true;
+  sending_ = true;
+  meter.start();
+  for (int i = 0; i < users_.size(); ++i) fillWindow(i);
+  loop_.runUntil([] { return false; }, meter.startedAt() + secondsToNanoseconds(options_.duration));
+  sending_ = false;
+  loop_.runUntil([this] { return inFlight() == 0; },
+                 nowNanoseconds() + secondsToNanoseconds(options_.drainSeconds()));
+  meter.stop();
+  measuring_ = false;
+
+  std::uint64_t sent = 0;
+  std::uint64_t missing = 0;
+  for (const Sender& sender : senders_) {
+    sent += sender.sent;
+    for (const InFlight& message : sender.window) missing += users_.size() - message.received;
+  }
+  const double elapsed = meter.elapsedSeconds();
+  report_.figure(
+      "%d users, window %d, body %d bytes: %llu messages to everyone, %llu deliveries, %llu "
+      "deliveries lost",
+      users_.size(), options_.window, options_.bodySize, static_cast<unsigned long long>(sent),
+      static_cast<unsigned long long>(deliveries_), static_cast<unsigned long long>(missing));
+  report_.figure("%.0f deliveries/s (%.0f messages/s to everyone)",
+                 elapsed > 0 ? deliveries_ / elapsed : 0.0,
+                 elapsed > 0 ? completed_ / elapsed : 0.0);
+  report_.latency("until the last recipient:", toLast_);
+  report_.latency("each delivery:", toEach_);
+  report_.p50Microseconds = toLast_.percentile(0.5) / 1000.0;
+  report_.cpu(meter, static_cast<double>(deliveries_), "delivery", kAimMicroseconds);
+  if (missing > 0) {
+    report_.problem("%llu deliveries never arrived", static_cast<unsigned long long>(missing));
+  }
+  if (!users_.logOut(&problem)) report_.problem("logging out: %s", problem.c_str());
+  return report_;
+}

@@ -1,0 +1,91 @@
+#include "ScenarioReport.h"
+
+#include <cstdarg>
+
+#include "CpuMeter.h"
+#include "LatencyHistogram.h"
+#include "protocol/Packet.h"
+
+namespace {
+
+// The most problems listed one by one; the rest are counted.
+constexpr std::size_t kProblemLines = 20;
+
+std::string formatLine(const char* format, std::va_list arguments) {
+  char line[512];
+  std::vsnprintf(line, sizeof line, format, arguments);
+  // Some texts come from the server: nothing in them may steer the reader's terminal.
+  for (char* p = line; *p != '\0'; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c < 0x20 || c == 0x7F) *p = '?';
+  }
+  return line;
+}
+
+}  // namespace
+
+ScenarioReport::ScenarioReport(std::string name_) : name(std::move(name_)) {}
+
+void ScenarioReport::figure(const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  figures_.push_back(formatLine(format, arguments));
+  va_end(arguments);
+}
+
+void ScenarioReport::problem(const char* format, ...) {
+  ++problemCount_;
+  if (problems_.size() >= kProblemLines) return;
+  std::va_list arguments;
+  va_start(arguments, format);
+  problems_.push_back(formatLine(format, arguments));
+  va_end(arguments);
+}
+
+void ScenarioReport::unexpected(const std::string& receiver, const unsigned char* image,
+                                std::size_t size) {
+  // A text payload without its terminator; at most a line of it.
+  const std::size_t length = size > HEADER_SIZE ? size - HEADER_SIZE - 1 : 0;
+  const std::string text(reinterpret_cast<const char*>(image + HEADER_SIZE),
+                         length < 200 ? length : 200);
+  problem("%s received %.4s: %s", receiver.c_str(), reinterpret_cast<const char*>(image),
+          text.c_str());
+}
+
+void ScenarioReport::latency(const char* label, const LatencyHistogram& histogram) {
+  figure("%s p50 %.1f us, p99 %.1f us, max %.1f us (%llu samples)", label,
+         histogram.percentile(0.50) / 1000.0, histogram.percentile(0.99) / 1000.0,
+         histogram.maximum() / 1000.0, static_cast<unsigned long long>(histogram.count()));
+}
+
+void ScenarioReport::cpu(const CpuMeter& meter, double units, const char* unit,
+                         double aimMicroseconds) {
+  const double elapsed = meter.elapsedSeconds();
+  const double server = meter.serverSeconds();
+  if (server >= 0 && units > 0) {
+    serverMicrosecondsPerUnit = server * 1e6 / units;
+    char aim[96] = "";
+    if (aimMicroseconds > 0) {
+      std::snprintf(aim, sizeof aim, "; aim %.1f us: %s", aimMicroseconds,
+                    serverMicrosecondsPerUnit <= aimMicroseconds ? "met" : "missed");
+    }
+    figure("server CPU %.2f s in %.2f s (%.0f%% of a core), %.2f us per %s%s", server, elapsed,
+           elapsed > 0 ? 100.0 * server / elapsed : 0.0, serverMicrosecondsPerUnit, unit, aim);
+  }
+  const double own = meter.ownSeconds();
+  char perUnit[64] = "";
+  if (units > 0)
+    std::snprintf(perUnit, sizeof perUnit, ", %.2f us per %s", own * 1e6 / units, unit);
+  figure("msgbench CPU %.2f s in %.2f s (%.0f%% of a core)%s", own, elapsed,
+         elapsed > 0 ? 100.0 * own / elapsed : 0.0, perUnit);
+}
+
+void ScenarioReport::print(std::FILE* out) const {
+  std::fprintf(out, "%s:\n", name.c_str());
+  for (const std::string& line : figures_) std::fprintf(out, "  %s\n", line.c_str());
+  for (const std::string& line : problems_) std::fprintf(out, "  PROBLEM: %s\n", line.c_str());
+  if (problemCount_ > problems_.size()) {
+    std::fprintf(out, "  PROBLEM: ... and %zu more\n", problemCount_ - problems_.size());
+  }
+  std::fflush(out);
+}

@@ -1,0 +1,42 @@
+// ScenarioReport: what one scenario measured and what went wrong in it. Figures are lines for
+// the reader; problems (a message lost, misrouted or unexpected, a login refused) make the run
+// fail. The main latency and the server's cost per unit are kept as numbers too, so that
+// scenarios can be compared with each other and with the aims.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class CpuMeter;
+class LatencyHistogram;
+
+class ScenarioReport {
+ public:
+  explicit ScenarioReport(std::string name);
+
+  // One line of figures, formatted like printf (formats are msgbench's own).
+  void figure(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Only the first few problems are kept word for word; all are counted.
+  void problem(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // A problem: a packet that the scenario does not expect (its type and text shown).
+  void unexpected(const std::string& receiver, const unsigned char* image, std::size_t size);
+  // A line "LABEL p50 X us, p99 Y us, max Z us (N samples)".
+  void latency(const char* label, const LatencyHistogram& histogram);
+  // The lines on processor time: the server's per unit (when known) against the aim (none
+  // when aimMicroseconds is 0), then msgbench's own.
+  void cpu(const CpuMeter& meter, double units, const char* unit, double aimMicroseconds);
+
+  bool passed() const { return problemCount_ == 0; }
+  void print(std::FILE* out) const;
+
+  const std::string name;
+  double p50Microseconds = 0;
+  double serverMicrosecondsPerUnit = -1;
+
+ private:
+  std::vector<std::string> figures_;
+  std::vector<std::string> problems_;  // the first few, word for word
+  std::size_t problemCount_ = 0;
+};

@@ -1,0 +1,55 @@
+// ThroughputScenario: N users, each sending private messages to others picked at random, at
+// most `window` of its own in flight at a time; a message leaves as soon as one of its
+// sender's earlier ones has arrived. Measures delivered messages per second and the delivery
+// latency, and checks every message: it must reach the user it was meant for, once, in its
+// sender's order, with its sender's name in the header.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "BenchLoop.h"
+#include "BenchOptions.h"
+#include "LatencyHistogram.h"
+#include "RoutedMessage.h"
+#include "Scenario.h"
+#include "UserGroup.h"
+
+class ThroughputScenario : public Scenario {
+ public:
+  explicit ThroughputScenario(const BenchOptions& options);
+  ScenarioReport run() override;
+
+  void onPacket(BenchConnection& connection, const unsigned char* image, std::size_t size) override;
+  void onClosed(BenchConnection& connection) override;
+
+ private:
+  struct InFlight {
+    std::uint32_t sequence;
+    std::uint32_t recipient;
+  };
+  struct Sender {
+    std::vector<InFlight> window;
+    std::uint32_t nextSequence = 0;
+    std::uint64_t sent = 0;
+    std::vector<std::unique_ptr<RoutedMessage>> toRecipient;  // built when first needed
+  };
+
+  void fillWindow(int sender);
+  std::uint32_t pickRecipient(int sender);
+  std::uint64_t inFlight() const;
+
+  const BenchOptions& options_;
+  BenchLoop loop_;
+  UserGroup users_;
+  ScenarioReport report_;
+  std::vector<Sender> senders_;
+  // For each recipient and sender, one more than the last sequence number received.
+  std::vector<std::uint32_t> nextExpected_;
+  LatencyHistogram latency_;
+  bool measuring_ = false;
+  bool sending_ = false;
+  std::uint64_t delivered_ = 0;
+  std::uint64_t random_ = 0x9E3779B97F4A7C15ull;
+};

@@ -1,0 +1,85 @@
+// msgbench: a load generator for the message server that anyone can rerun. It logs users in
+// over loopback (or any network), drives one scenario after the other from a single thread
+// with non-blocking sockets, checks that every message arrived once and where it was sent,
+// and prints what it measured: rates, latencies, and with --server-pid the server's processor
+// time per unit of work, beside its own. See docs/benchmarks.md.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "BenchOptions.h"
+#include "ConnectScenario.h"
+#include "DirectScenario.h"
+#include "FanoutScenario.h"
+#include "PingPongScenario.h"
+#include "ScenarioReport.h"
+#include "ServerProcess.h"
+#include "ThroughputScenario.h"
+#include "platform/Network.h"
+#include "platform/ProcessClock.h"
+
+namespace {
+
+std::unique_ptr<Scenario> makeScenario(const std::string& name, const BenchOptions& options,
+                                       double directP50Microseconds) {
+  if (name == "direct") return std::make_unique<DirectScenario>(options);
+  if (name == "pingpong") return std::make_unique<PingPongScenario>(options, directP50Microseconds);
+  if (name == "throughput") return std::make_unique<ThroughputScenario>(options);
+  if (name == "fanout") return std::make_unique<FanoutScenario>(options);
+  if (name == "connect") return std::make_unique<ConnectScenario>(options);
+  return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  startWinsock();  // a server that goes away must not end msgbench with a signal
+  BenchOptions options;
+  std::string error;
+  if (!options.parse(argc, argv, &error)) {
+    std::fprintf(stderr, "msgbench: %s\n%s", error.c_str(), BenchOptions::usage());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(BenchOptions::usage(), stdout);
+    return 0;
+  }
+  if (options.serverPid != 0) {
+    if (ServerProcess::cpuSeconds(options.serverPid) < 0) {
+      std::fprintf(stderr, "msgbench: cannot read the processor time of process %d\n",
+                   options.serverPid);
+      return 2;
+    }
+    // Figures of a process that is not the one serving the port would be figures of nothing.
+    if (!ServerProcess::listensOn(options.serverPid, options.port)) {
+      std::fprintf(
+          stderr,
+          "msgbench: process %d does not listen on port %u (or its handles cannot be read)\n",
+          options.serverPid, static_cast<unsigned>(options.port));
+      return 2;
+    }
+  }
+
+  std::printf("msgbench: server %s:%u, %d users, window %d, %g s per scenario",
+              options.host.c_str(), static_cast<unsigned>(options.port), options.users,
+              options.window, options.duration);
+  if (options.serverPid != 0) {
+    std::printf(", server pid %d (%ld clock ticks/s)", options.serverPid, clockTicksPerSecond());
+  }
+  std::printf("\n");
+  std::fflush(stdout);
+
+  bool passed = true;
+  double directP50 = 0;
+  for (const std::string& name : options.scenarios) {
+    std::unique_ptr<Scenario> scenario = makeScenario(name, options, directP50);
+    if (scenario == nullptr) continue;
+    const ScenarioReport report = scenario->run();
+    report.print(stdout);
+    if (name == "direct") directP50 = report.p50Microseconds;
+    if (!report.passed()) passed = false;
+  }
+  std::printf("%s\n", passed ? "msgbench: every message arrived once, where it was sent"
+                             : "msgbench: FAILED (see PROBLEM lines)");
+  return passed ? 0 : 1;
+}
