@@ -4,11 +4,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/MutexName.h"
+#include "platform/Mutex.h"
 #include "platform/Network.h"
 #include "platform/System.h"
 #include "sessions/ConnectionSlot.h"
 
 namespace {
+
+// Connections waiting to be accepted. A burst of clients larger than the queue would be lost
+// in silence (their connect succeeds, but the server never sees them), so the queue is deep.
+constexpr std::uint16_t kListenBacklog = 128;
 
 char* duplicateText(const char* text) {
   std::size_t length = std::strlen(text);
@@ -37,7 +43,11 @@ Server::Server(std::int32_t capacity_)
       mcastPort(4658),
       mcastTtl(REGION),
       mcastAddress{},
-      listener(5412, 10),
+      listener(5412, kListenBacklog),
+      usersMutex(nullptr),
+      connectionsMutex(nullptr),
+      acceptMutex(nullptr),
+      handshakeSocketMutex(nullptr),
       halting(false),
       stoppingThread(),
       localHostText{},
@@ -47,6 +57,10 @@ Server::Server(std::int32_t capacity_)
   listener.getLocalAddress(address, sizeof address);
   hostAddress = convertAddress(address);
   processId = currentProcessId();
+  usersMutex = new Mutex(0, MutexName::users(processId).text(), nullptr);
+  connectionsMutex = new Mutex(0, MutexName::connections(processId).text(), nullptr);
+  acceptMutex = new Mutex(0, MutexName::accept(processId).text(), nullptr);
+  handshakeSocketMutex = new Mutex(0, MutexName::socket(processId, nullptr).text(), nullptr);
 }
 
 Server::~Server() {
@@ -65,6 +79,10 @@ Server::~Server() {
   }
   listener.close();
   users.clear();
+  delete usersMutex;
+  delete connectionsMutex;
+  delete acceptMutex;
+  delete handshakeSocketMutex;
 }
 
 const char* Server::slotKey(ConnectionSlot* slot) { return slot->userName; }

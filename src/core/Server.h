@@ -33,6 +33,7 @@
 #include "sessions/UserRegistry.h"
 
 class ConnectionSlot;
+class Mutex;
 class Packet;
 
 enum SecurityLevel : std::int16_t { FREEFORALL = 1, LOGIN = 2, SECURE = 3 };
@@ -127,6 +128,11 @@ class Server : public ServerBase {
   // fails or is cut short leaves the stream unusable: the connection is shut down, so that its
   // worker tears it down, and the result is -1. Every byte the server sends goes through here.
   std::int32_t deliver(ConnectionSlot* slot, const unsigned char* image, std::int32_t size);
+  // deliver for a caller that already holds the slot's socket mutex.
+  std::int32_t deliverHeld(ConnectionSlot* slot, const unsigned char* image, std::int32_t size);
+  // The socket mutex of a slot: its user's, or the one shared by every slot before login.
+  // Callers other than the slot's own worker hold users while they read it.
+  Mutex& socketMutexOf(ConnectionSlot* slot);
 
   // --- protocol/ServerBuilders.cpp: the packets the server originates
   // Each fills type, timestamp and sequence of the caller's packet (sender fields are the
@@ -242,6 +248,13 @@ class Server : public ServerBase {
   std::atomic<std::int32_t> mcastTtl;
   char mcastAddress[16];  // under settingsLock
   ServerSocket listener;  // its localPort is the server port; touched by the console thread
+
+  // The wrappers of the users, connections and accept mutexes and of the socket mutex shared
+  // before login, open for the server's life: a packet costs no lookup by name.
+  Mutex* usersMutex;
+  Mutex* connectionsMutex;
+  Mutex* acceptMutex;
+  Mutex* handshakeSocketMutex;
 
   // Runtime state of a running service, beyond the fields above.
   std::atomic<bool> halting;                   // stop has begun: workers leave their cycles

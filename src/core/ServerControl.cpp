@@ -14,7 +14,6 @@
 #include <system_error>
 #include <thread>
 
-#include "core/MutexName.h"
 #include "core/NamedLock.h"
 #include "core/Server.h"
 #include "platform/Network.h"
@@ -162,7 +161,7 @@ Bool16 Server::stop() {
   listener.shutdownBoth();  // the worker in accept wakes up and sees halting
   const std::int32_t slotCount = capacity + 1;
   {
-    NamedLock usersLock(MutexName::users(processId).text());
+    NamedLock usersLock(*usersMutex);
     for (std::int32_t i = 0; i < slotCount; ++i) {
       if (slots[i]->userName != nullptr) {
         sendMessage(slots[i], &notice, "The server is shutting down!");

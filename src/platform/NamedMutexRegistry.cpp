@@ -8,7 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,11 +23,11 @@ struct Entry {
   std::string name;
   bool named = false;
   int handles = 0;  // guarded by the table lock
-  std::mutex lock;
-  std::condition_variable freed;
-  std::thread::id owner;  // guarded by lock
-  unsigned depth = 0;     // guarded by lock
-  int lockFd = -1;        // advisory lock file for names shared with other processes
+  // Ownership: the thread that holds `ownership` is the owner, and only it touches depth.
+  std::timed_mutex ownership;
+  std::atomic<std::thread::id> owner;
+  unsigned depth = 0;
+  int lockFd = -1;  // advisory lock file for names shared with other processes
 };
 
 std::mutex& tableLock() {
@@ -88,15 +88,21 @@ const std::string& processPrefix() {
 // A lock file per name, in a private folder: the same name gives the same file in every
 // process of this user, wherever its working directory is.
 int openLockFile(const std::string& name) {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string folder = (tmp != nullptr && tmp[0] != '\0') ? tmp : "/tmp";
-  folder += "/msgserver-locks-" + std::to_string(static_cast<unsigned long>(::getuid()));
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return -1;
+  static const std::string folder = [] {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string path = (tmp != nullptr && tmp[0] != '\0') ? tmp : "/tmp";
+    return path + "/msgserver-locks-" + std::to_string(static_cast<unsigned long>(::getuid()));
+  }();
   std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
   for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
   char file[32];
   std::snprintf(file, sizeof file, "/%016llx.lock", static_cast<unsigned long long>(hash));
-  return ::open((folder + file).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const std::string path = folder + file;
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  // The folder is made when first needed (and again should someone remove it).
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return -1;
+  return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
 }
 
 bool lockFileUntil(int fd, std::uint32_t milliseconds) {
@@ -164,48 +170,43 @@ HANDLE NamedMutexRegistry::open(const char* name, std::uint32_t* error) {
 std::uint32_t NamedMutexRegistry::wait(HANDLE handle, std::uint32_t milliseconds) {
   Entry* entry = toEntry(handle);
   const std::thread::id self = std::this_thread::get_id();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  std::unique_lock<std::mutex> lock(entry->lock);
-  if (entry->depth > 0 && entry->owner == self) {
+  if (entry->owner.load(std::memory_order_relaxed) == self) {
     ++entry->depth;
     return WAIT_OBJECT_0;
   }
-  auto isFree = [entry] { return entry->depth == 0; };
+  const auto started = std::chrono::steady_clock::now();
   if (milliseconds == INFINITE) {
-    entry->freed.wait(lock, isFree);
-  } else if (!entry->freed.wait_for(lock, std::chrono::milliseconds(milliseconds), isFree)) {
+    entry->ownership.lock();
+  } else if (!entry->ownership.try_lock_for(std::chrono::milliseconds(milliseconds))) {
     return WAIT_TIMEOUT;
   }
-  entry->owner = self;
+  entry->owner.store(self, std::memory_order_relaxed);
   entry->depth = 1;
   if (entry->lockFd < 0) return WAIT_OBJECT_0;
 
-  // Other processes: hold the lock file while owned. Other threads of this process already
-  // wait on the entry, so the file lock is taken without the entry's own lock.
-  // The time-out covers both waits: what the first used is not granted again.
-  lock.unlock();
+  // Other processes: hold the lock file while owned. The time-out covers both waits: what the
+  // first used is not granted again.
   std::uint32_t remaining = milliseconds;
   if (milliseconds != INFINITE) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    remaining = left.count() > 0 ? static_cast<std::uint32_t>(left.count()) : 0;
+    auto used = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
+    remaining = used.count() < milliseconds ? milliseconds - static_cast<std::uint32_t>(used.count())
+                                            : 0;
   }
   if (lockFileUntil(entry->lockFd, remaining)) return WAIT_OBJECT_0;
-  lock.lock();
   entry->depth = 0;
-  entry->owner = std::thread::id();
-  entry->freed.notify_one();
+  entry->owner.store(std::thread::id(), std::memory_order_relaxed);
+  entry->ownership.unlock();
   return WAIT_TIMEOUT;
 }
 
 bool NamedMutexRegistry::release(HANDLE handle) {
   Entry* entry = toEntry(handle);
-  std::lock_guard<std::mutex> lock(entry->lock);
-  if (entry->depth == 0 || entry->owner != std::this_thread::get_id()) return false;
+  if (entry->owner.load(std::memory_order_relaxed) != std::this_thread::get_id()) return false;
   if (--entry->depth == 0) {
-    entry->owner = std::thread::id();
     if (entry->lockFd >= 0) ::flock(entry->lockFd, LOCK_UN);
-    entry->freed.notify_one();
+    entry->owner.store(std::thread::id(), std::memory_order_relaxed);
+    entry->ownership.unlock();
   }
   return true;
 }

@@ -7,7 +7,6 @@
 #include <ctime>
 #include <thread>
 
-#include "core/MutexName.h"
 #include "core/NamedLock.h"
 #include "core/Server.h"
 #include "platform/StreamSocket.h"
@@ -71,7 +70,7 @@ std::int32_t Server::sendSystemId(ConnectionSlot* slot, Packet* packet) {
 
 std::int32_t Server::sendUserList(ConnectionSlot* slot, Packet* packet) {
   setHeader(packet, "USER");
-  NamedLock usersLock(MutexName::users(processId).text());
+  NamedLock usersLock(*usersMutex);
   char part[MAX_WIRE_SIZE];
   std::int32_t used = 0;
   std::int32_t total = 0;

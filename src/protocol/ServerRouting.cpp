@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/MutexName.h"
 #include "core/NamedLock.h"
 #include "core/Server.h"
 #include "core/Text.h"
+#include "platform/Mutex.h"
 #include "platform/StreamSocket.h"
 #include "protocol/Packet.h"
 #include "sessions/ConnectionSlot.h"
@@ -100,18 +100,28 @@ Bool16 Server::routePacket(Packet* packet) {
   const std::int32_t size = static_cast<std::int32_t>(packet->headerSize + packet->length);
   const bool notifySender = isType(packet, "PRIV") || isType(packet, "MAIL");
 
-  NamedLock usersLock(MutexName::users(processId).text());
+  // Each recipient is looked up under users and its socket mutex taken before users is let
+  // go: the recipient cannot leave while its packet is written, and nobody else waits for users
+  // while a send waits for room.
+  auto deliverTo = [&](ConnectionSlot* slot, NamedLock& usersLock) {
+    Mutex& socketMutex = socketMutexOf(slot);
+    NamedLock socketLock(socketMutex);
+    usersLock.unlock();
+    deliverHeld(slot, image, size);
+  };
   if (std::strcmp(recipients[0], "everyone") == 0) {
     const std::int32_t slotCount = slots != nullptr ? capacity + 1 : 0;
     for (std::int32_t i = 0; i < slotCount; ++i) {
-      if (slots[i] != nullptr && slots[i]->userName != nullptr) deliver(slots[i], image, size);
+      NamedLock usersLock(*usersMutex);
+      if (slots[i] != nullptr && slots[i]->userName != nullptr) deliverTo(slots[i], usersLock);
     }
     return 1;
   }
   for (int i = 0; i < count; ++i) {
+    NamedLock usersLock(*usersMutex);
     RegistryNode* node = users.find(recipients[i]);
     if (node != nullptr && node->value != nullptr) {
-      deliver(node->value, image, size);
+      deliverTo(node->value, usersLock);
     } else if (notifySender) {
       notifyUndeliverable(packet, recipients[i]);
     }

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/MutexName.h"
 #include "core/NamedLock.h"
 #include "core/Server.h"
+#include "platform/Mutex.h"
 #include "platform/StreamSocket.h"
 #include "protocol/Packet.h"
 #include "sessions/ConnectionSlot.h"
@@ -30,13 +30,25 @@ std::int64_t steadyMilliseconds() {
 
 }  // namespace
 
-std::int32_t Server::deliver(ConnectionSlot* slot, const unsigned char* image, std::int32_t size) {
+Mutex& Server::socketMutexOf(ConnectionSlot* slot) {
   // A slot without a user name is still in its handshake: all such slots share one mutex.
-  NamedLock socketLock(MutexName::socket(processId, slot->userName).text());
+  return slot->socketMutex != nullptr ? *slot->socketMutex : *handshakeSocketMutex;
+}
+
+std::int32_t Server::deliver(ConnectionSlot* slot, const unsigned char* image, std::int32_t size) {
+  NamedLock socketLock(socketMutexOf(slot));
+  return deliverHeld(slot, image, size);
+}
+
+std::int32_t Server::deliverHeld(ConnectionSlot* slot, const unsigned char* image,
+                                 std::int32_t size) {
   // Once the service is stopping, only the stopping thread speaks to clients.
   if (!mayStillSend()) return -1;
   StreamSocket* socket = slot->socket;
   if (socket == nullptr) return -1;
+
+  std::int32_t sent = socket->sendNow(image, size);
+  if (sent == size) return sent;  // the usual case: room for the whole packet at once
 
   // A client gets sendTimeoutMilliseconds to make room for a packet; stop's notices get much
   // less, so that clients that do not read cannot hold the stop up.
@@ -44,14 +56,11 @@ std::int32_t Server::deliver(ConnectionSlot* slot, const unsigned char* image, s
   const auto deadline = std::chrono::steady_clock::now() +
                         std::chrono::milliseconds(stopping ? kStopSendMilliseconds
                                                            : sendTimeoutMilliseconds);
-  std::int32_t sent = 0;
-  while (sent < size) {
-    std::int32_t accepted = socket->sendNow(image + sent, size - sent);
-    if (accepted < 0) break;
-    sent += accepted;
-    if (sent == size) break;
+  while (sent >= 0 && sent < size) {
     if ((!stopping && halting) || std::chrono::steady_clock::now() >= deadline) break;
     socket->waitWritable(0, kSendWaitStepMicroseconds);
+    std::int32_t accepted = socket->sendNow(image + sent, size - sent);
+    sent = accepted < 0 ? -1 : sent + accepted;
   }
   if (sent != size) {
     // A packet cut short would put the stream out of step for good, and a client that cannot

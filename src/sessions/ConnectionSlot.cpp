@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/Mutex.h"
 #include "platform/StreamSocket.h"
 
 ConnectionSlot::ConnectionSlot()
@@ -10,6 +11,7 @@ ConnectionSlot::ConnectionSlot()
       threadId(0),
       userName(nullptr),
       connectTime(0),
+      socketMutex(nullptr),
       admitted(false),
       inboxLength(0),
       partialSince(0),
@@ -18,6 +20,8 @@ ConnectionSlot::ConnectionSlot()
 ConnectionSlot::~ConnectionSlot() {
   delete socket;
   socket = nullptr;
+  delete socketMutex;
+  socketMutex = nullptr;
   if (thread != nullptr && thread->joinable()) thread->detach();
   delete thread;
   thread = nullptr;

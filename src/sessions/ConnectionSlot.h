@@ -11,6 +11,7 @@
 
 #include "protocol/Packet.h"
 
+class Mutex;
 class StreamSocket;
 
 class ConnectionSlot {
@@ -28,6 +29,10 @@ class ConnectionSlot {
   std::uint32_t threadId;   // that worker's id; 0 when none
   char* userName;           // heap copy; set from login until teardown, the key in the registry
   std::time_t connectTime;  // when the current connection was accepted; 0 when none
+
+  // The user's socket mutex, open from login to teardown; null before login. Set and cleared
+  // under users, and cleared only while held.
+  Mutex* socketMutex;
 
   // Set, under users, once the other users have been told of this one and it of them: user
   // lists and user-joined notices only count admitted users, so that two users admitted at the

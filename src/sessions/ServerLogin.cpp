@@ -8,6 +8,7 @@
 #include "core/MutexName.h"
 #include "core/NamedLock.h"
 #include "core/Server.h"
+#include "platform/Mutex.h"
 #include "protocol/Packet.h"
 #include "sessions/ConnectionSlot.h"
 
@@ -37,14 +38,15 @@ bool isLoggedIn(UserRegistry& users, const char* name) {
 }  // namespace
 
 Bool16 Server::loginHandshake(ConnectionSlot* slot, Packet* outgoing, Packet* incoming) {
-  const MutexName usersName = MutexName::users(processId);
-
   // Takes the name for the slot if it is still free; one hold of users for both.
   auto claim = [&](const char* name) -> bool {
-    NamedLock usersLock(usersName.text());
+    NamedLock usersLock(*usersMutex);
     if (halting || isLoggedIn(users, name)) return false;
     char* copy = strdup(name);
     if (copy == nullptr) return false;
+    // The user's own socket mutex, open until the teardown: every later packet to this client
+    // goes under it.
+    slot->socketMutex = new Mutex(0, MutexName::socket(processId, copy).text(), nullptr);
     slot->userName = copy;
     users.insert(slot);
     return true;
@@ -84,7 +86,7 @@ Bool16 Server::loginHandshake(ConnectionSlot* slot, Packet* outgoing, Packet* in
     }
     bool online;
     {
-      NamedLock usersLock(usersName.text());
+      NamedLock usersLock(*usersMutex);
       online = isLoggedIn(users, name);
     }
     bool verified = verifyPassword(name, password) != 0;

@@ -5,7 +5,6 @@
 #include <ctime>
 
 #include "console/ConsoleInput.h"
-#include "core/MutexName.h"
 #include "core/NamedLock.h"
 #include "core/Server.h"
 #include "core/Text.h"
@@ -20,7 +19,7 @@ void Server::listUsers() {
   formatTimeStamp(stamp, sizeof stamp, std::time(nullptr));
   std::printf("\n\n%s\n", stamp);
   {
-    NamedLock usersLock(MutexName::users(processId).text());
+    NamedLock usersLock(*usersMutex);
     users.visitInOrder(&Server::printUserLine);
   }
   std::printf("\n\n");
@@ -45,13 +44,13 @@ void Server::printUserLine(ConnectionSlot* slot) {
 Bool16 Server::terminateUser(const char* name) {
   Packet packet;
   {
-    NamedLock usersLock(MutexName::users(processId).text());
+    NamedLock usersLock(*usersMutex);
     RegistryNode* node = users.find(name);
     if (node != nullptr && node->value != nullptr) {
       ConnectionSlot* slot = node->value;
       std::memcpy(packet.senderName, "server\0\0", sizeof packet.senderName);
       std::memcpy(packet.senderHost, localHostText, sizeof packet.senderHost);
-      NamedLock socketLock(MutexName::socket(processId, slot->userName).text());
+      NamedLock socketLock(socketMutexOf(slot));
       sendMessage(slot, &packet, "Connection terminated by server.");
       sendQuit(slot, &packet);
       // Nothing may follow the QUIT, and a client that ignores it must not stay on line: the

@@ -13,11 +13,12 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <optional>
 #include <thread>
 
-#include "core/MutexName.h"
 #include "core/NamedLock.h"
 #include "core/Server.h"
+#include "platform/Mutex.h"
 #include "platform/StreamSocket.h"
 #include "protocol/Packet.h"
 #include "sessions/ConnectionSlot.h"
@@ -74,7 +75,7 @@ void Server::runWorker(ConnectionSlot* slot) {
 // Cycle step 2: what is left of the previous connection goes. Takes users, then the
 // connections mutex, the socket mutexes and the connection log's mutex inside it.
 void Server::teardownConnection(ConnectionSlot* slot, Packet* outgoing) {
-  NamedLock usersLock(MutexName::users(processId).text());
+  NamedLock usersLock(*usersMutex);
   if (halting) return;  // stop tears the slots down itself, without notices
   if (slot->userName != nullptr) {
     // Those who were told of the user hear that it has gone.
@@ -97,20 +98,29 @@ void Server::teardownConnection(ConnectionSlot* slot, Packet* outgoing) {
     std::free(slot->userName);
     slot->userName = nullptr;
   }
+  // A router that found the user before it left may still be writing to it: its socket mutex
+  // is held from here until the connection is gone, and the QUIT goes out under it.
+  std::optional<NamedLock> socketLock;
+  if (slot->socketMutex != nullptr) socketLock.emplace(*slot->socketMutex);
   if (slot->socket != nullptr) {
     sendQuit(slot, outgoing);
     delete slot->socket;  // closes the connection
     slot->socket = nullptr;
     slot->connectTime = 0;
-    NamedLock connectionsLock(MutexName::connections(processId).text());
+    NamedLock connectionsLock(*connectionsMutex);
     --connectionCount;
+  }
+  if (slot->socketMutex != nullptr) {
+    socketLock.reset();
+    delete slot->socketMutex;
+    slot->socketMutex = nullptr;
   }
 }
 
 // Cycle steps 3 to 5: one turn at accepting. False when nothing was accepted (socket stays
 // null) or when the connection is over the capacity (socket set, so that it can be refused).
 bool Server::takeConnection(ConnectionSlot* slot) {
-  NamedLock acceptLock(MutexName::accept(processId).text());
+  NamedLock acceptLock(*acceptMutex);
   if (halting) return false;
   SocketHandle handle = listener.accept(nullptr);
   if (handle == 0) {
@@ -134,13 +144,13 @@ bool Server::takeConnection(ConnectionSlot* slot) {
   // cannot refuse each other's connections while there is room for them.
   bool overCapacity;
   {
-    NamedLock connectionsLock(MutexName::connections(processId).text());
+    NamedLock connectionsLock(*connectionsMutex);
     overCapacity = ++connectionCount > capacity;
   }
   acceptLock.unlock();
 
   // Published under users, where stop looks for the connections it must wake.
-  NamedLock usersLock(MutexName::users(processId).text());
+  NamedLock usersLock(*usersMutex);
   slot->socket = socket;
   slot->connectTime = std::time(nullptr);
   slot->inboxLength = 0;
@@ -179,7 +189,7 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming)
     // The newcomer's list, the notices to the others and its admission in one hold of users:
     // of two users admitted at the same moment, the later lists the earlier and the earlier is
     // told of the later, each exactly once.
-    NamedLock usersLock(MutexName::users(processId).text());
+    NamedLock usersLock(*usersMutex);
     if (sendUserList(slot, outgoing) < 0) return;
     const std::int32_t slotCount = capacity + 1;
     for (std::int32_t i = 0; i < slotCount; ++i) {
@@ -205,6 +215,8 @@ void Server::teardownSlot(ConnectionSlot* slot) {
   }
   delete slot->socket;
   slot->socket = nullptr;
+  delete slot->socketMutex;
+  slot->socketMutex = nullptr;
   std::free(slot->userName);
   slot->userName = nullptr;
 }
