@@ -3,7 +3,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build run test test-asan test-tsan clean
+.PHONY: all build run test test-asan test-tsan fuzz clean
 
 all: build
 
@@ -31,5 +31,34 @@ test-tsan:
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS)
 
+# Every fuzz target of tools/fuzz for FUZZ_SECONDS seconds each, built with clang in build-fuzz/.
+# New inputs go to build-fuzz/corpus/<name>/ (kept between runs); the committed seeds in
+# tools/fuzz/corpus/<name>/ are only read. A crash is kept as build-fuzz/crash-<name>-*; copy
+# it into the committed corpus once fixed, so that its replay test guards the fix. The targets'
+# files (and the lock files of the paths they use) go to a temporary folder of the run, in memory
+# (/dev/shm) where there is one: on a disk the targets run many times slower.
+FUZZ_SECONDS ?= 60
+FUZZ_NAMES = $(shell echo $(patsubst tools/fuzz/%Fuzzer.cpp,%,$(wildcard tools/fuzz/*Fuzzer.cpp)) \
+  | tr A-Z a-z)
+
+fuzz:
+	if [ -f build-fuzz/CMakeCache.txt ]; then cmake -S . -B build-fuzz -DFUZZ=ON; \
+	else cmake -S . -B build-fuzz -DFUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DBUILD_TESTING=OFF; fi
+	cmake --build build-fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_NAMES))
+	@failed=""; \
+	if [ -d /dev/shm ] && [ -w /dev/shm ]; then shm=/dev/shm; else shm=$${TMPDIR:-/tmp}; fi; \
+	export TMPDIR=$$(mktemp -d $$shm/msgserver-fuzz.XXXXXX); \
+	for name in $(FUZZ_NAMES); do \
+	  mkdir -p build-fuzz/corpus/$$name; \
+	  dict=""; [ -f tools/fuzz/$$name.dict ] && dict="-dict=tools/fuzz/$$name.dict"; \
+	  echo "== fuzz_$$name for $(FUZZ_SECONDS) s"; \
+	  build-fuzz/tools/fuzz/fuzz_$$name -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=8192 \
+	    -close_fd_mask=1 -print_final_stats=1 $$dict \
+	    -artifact_prefix=build-fuzz/crash-$$name- \
+	    build-fuzz/corpus/$$name tools/fuzz/corpus/$$name || failed="$$failed $$name"; \
+	done; \
+	rm -rf "$$TMPDIR"; \
+	if [ -n "$$failed" ]; then echo "fuzz targets that failed:$$failed"; exit 1; fi
+
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz

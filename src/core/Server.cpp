@@ -51,6 +51,7 @@ Server::Server(std::int32_t capacity_)
       halting(false),
       stoppingThread(),
       localHostText{},
+      loginCount(0),
       sendTimeoutMilliseconds(5000),
       loginTimeout(60) {
   char address[16];

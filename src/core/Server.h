@@ -48,6 +48,9 @@ enum MulticastScope : std::int32_t {
   UNLIMITED = 255
 };
 
+// The most users a service runs with (one worker thread per slot); start refuses more.
+inline constexpr std::int32_t MAX_CAPACITY = 1000;
+
 // The longest user name and password the console accepts for a new account.
 inline constexpr int MAX_USER_NAME_LENGTH = 8;
 inline constexpr int MAX_PASSWORD_LENGTH = 8;
@@ -261,6 +264,7 @@ class Server : public ServerBase {
   std::atomic<std::thread::id> stoppingThread;  // the thread running stop; the only one that
                                                 // may still send while halting
   char localHostText[16];  // the listener's address as sent in senderHost; set by start
+  std::uint64_t loginCount;  // logins so far, under users: the source of ConnectionSlot::loginSerial
   int sendTimeoutMilliseconds;  // how long a client may leave a packet unread (default 5000)
   // Seconds a connection may take to log in, and a packet to arrive whole once begun ("logintimeout";
   // 0: no limit).

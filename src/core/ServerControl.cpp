@@ -23,8 +23,6 @@
 
 namespace {
 
-// The most users the service will run with: one thread per slot.
-constexpr std::int32_t kMaxCapacity = 1000;
 
 bool canOpen(const char* path, const char* mode) {
   std::FILE* file = std::fopen(path, mode);
@@ -93,8 +91,8 @@ Bool16 Server::runDiagnostics() {
     fail("\n\tInvalid Multicast TTL");
   }
   const std::int32_t users_ = capacity;
-  if (users_ < 0 || users_ > kMaxCapacity) {
-    std::snprintf(line, sizeof line, "\n\tInvalid user limit: %d (0 - %d)", users_, kMaxCapacity);
+  if (users_ < 0 || users_ > MAX_CAPACITY) {
+    std::snprintf(line, sizeof line, "\n\tInvalid user limit: %d (0 - %d)", users_, MAX_CAPACITY);
     fail(line);
   }
   if (!failed) return 1;

@@ -173,6 +173,7 @@ int Socket::getSendLowWater() { return getInt(*this, SO_SNDLOWAT); }
 
 Bool16 Socket::setNoDelay(Bool16 on) { return setInt(*this, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0); }
 Bool16 Socket::setKeepAlive(Bool16 on) { return setInt(*this, SOL_SOCKET, SO_KEEPALIVE, on ? 1 : 0); }
+Bool16 Socket::getKeepAlive() { return getInt(*this, SO_KEEPALIVE) > 0 ? 1 : 0; }
 
 Bool16 Socket::setKeepAliveTiming(int idleSeconds, int intervalSeconds, int probes) {
   return (setInt(*this, IPPROTO_TCP, TCP_KEEPIDLE, idleSeconds) &&

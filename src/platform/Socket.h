@@ -62,6 +62,8 @@ class Socket {
   // peer.
   Bool16 setNoDelay(Bool16 on);
   Bool16 setKeepAlive(Bool16 on);
+  // True when keep-alive probes are on; false when they are off or the query fails.
+  Bool16 getKeepAlive();
   // When keep-alive probes start (seconds of silence), how often they go, and how many
   // unanswered ones end the connection; false when the system does not take them.
   Bool16 setKeepAliveTiming(int idleSeconds, int intervalSeconds, int probes);

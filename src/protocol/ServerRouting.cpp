@@ -100,9 +100,9 @@ Bool16 Server::routePacket(Packet* packet) {
   const std::int32_t size = static_cast<std::int32_t>(packet->headerSize + packet->length);
   const bool notifySender = isType(packet, "PRIV") || isType(packet, "MAIL");
 
-  // Each recipient is looked up under users and its socket mutex taken before users is let
-  // go: the recipient cannot leave while its packet is written, and nobody else waits for users
-  // while a send waits for room.
+  // Each recipient is looked up under users and its socket mutex taken before users is
+  // let go: the recipient cannot leave while its packet is written, and nobody else waits for
+  // users while a send waits for room.
   auto deliverTo = [&](ConnectionSlot* slot, NamedLock& usersLock) {
     Mutex& socketMutex = socketMutexOf(slot);
     NamedLock socketLock(socketMutex);
@@ -110,10 +110,30 @@ Bool16 Server::routePacket(Packet* packet) {
     deliverHeld(slot, image, size);
   };
   if (std::strcmp(recipients[0], "everyone") == 0) {
-    const std::int32_t slotCount = slots != nullptr ? capacity + 1 : 0;
-    for (std::int32_t i = 0; i < slotCount; ++i) {
+    // A broadcast reaches the users logged in when it is routed, and no one else: they are
+    // taken in one hold of users, and each is then written to as above, unless it has left (or
+    // another login has its slot) by then. Nobody who logs in half-way gets a packet sent
+    // before they came.
+    struct Recipient {
+      ConnectionSlot* slot;
+      std::uint64_t login;
+    };
+    Recipient everyone[MAX_CAPACITY + 1];
+    int listed = 0;
+    {
       NamedLock usersLock(*usersMutex);
-      if (slots[i] != nullptr && slots[i]->userName != nullptr) deliverTo(slots[i], usersLock);
+      const std::int32_t slotCount = slots != nullptr ? capacity + 1 : 0;
+      for (std::int32_t i = 0; i < slotCount && listed <= MAX_CAPACITY; ++i) {
+        if (slots[i] != nullptr && slots[i]->userName != nullptr) {
+          everyone[listed++] = {slots[i], slots[i]->loginSerial};
+        }
+      }
+    }
+    for (int i = 0; i < listed; ++i) {
+      NamedLock usersLock(*usersMutex);
+      if (everyone[i].slot->userName != nullptr && everyone[i].slot->loginSerial == everyone[i].login) {
+        deliverTo(everyone[i].slot, usersLock);
+      }
     }
     return 1;
   }

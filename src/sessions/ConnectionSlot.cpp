@@ -11,6 +11,7 @@ ConnectionSlot::ConnectionSlot()
       threadId(0),
       userName(nullptr),
       connectTime(0),
+      loginSerial(0),
       socketMutex(nullptr),
       admitted(false),
       inboxLength(0),

@@ -30,6 +30,10 @@ class ConnectionSlot {
   char* userName;           // heap copy; set from login until teardown, the key in the registry
   std::time_t connectTime;  // when the current connection was accepted; 0 when none
 
+  // Which login this is: a number of the server's, new at every login, so that a slot seen
+  // logged in earlier can be told from the same slot with another login since. Under users.
+  std::uint64_t loginSerial;
+
   // The user's socket mutex, open from login to teardown; null before login. Set and cleared
   // under users, and cleared only while held.
   Mutex* socketMutex;

@@ -48,6 +48,7 @@ Bool16 Server::loginHandshake(ConnectionSlot* slot, Packet* outgoing, Packet* in
     // goes under it.
     slot->socketMutex = new Mutex(0, MutexName::socket(processId, copy).text(), nullptr);
     slot->userName = copy;
+    slot->loginSerial = ++loginCount;
     users.insert(slot);
     return true;
   };
