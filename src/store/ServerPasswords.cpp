@@ -5,9 +5,10 @@
 // releases the file mutex before it is reported, since reporting writes the error log.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "core/NamedLock.h"
 #include "core/Server.h"
+#include "store/DataFile.h"
 #include "store/LineReader.h"
 
 namespace {
@@ -41,12 +42,6 @@ char* copyPadded(char* buffer, std::size_t size, const char* text) {
   return buffer;
 }
 
-void reportInaccessible(Server& server, const char* path) {
-  char message[MESSAGE_SIZE];
-  std::snprintf(message, sizeof message, "Internal Error: Passwd file %s inaccessible.", path);
-  server.report(message);
-}
-
 }  // namespace
 
 // Takes the password file's mutex.
@@ -57,22 +52,16 @@ Bool16 Server::verifyPassword(const char* userName, const char* password) {
     report(NO_FILE);
     return 0;
   }
-  NamedLock fileLock(path);
-  std::FILE* file = std::fopen(path, "r");
-  if (file == nullptr) {
-    fileLock.unlock();
-    reportInaccessible(*this, path);
-    return 0;
-  }
-  LineReader reader(file);
+  DataFile passwd(*this, "Passwd", path);
+  if (!passwd.isOpen()) return 0;
+  LineReader reader(passwd.file());
   char line[LINE_SIZE];
   while (reader.next(line, sizeof line)) {
     char* cursor = line;
     const char* name = nextField(cursor);
     if (name == nullptr || std::strcmp(name, userName) != 0) continue;
     // The first record for the name decides.
-    std::fclose(file);
-    fileLock.unlock();
+    passwd.finish();
     const char* stored = nextField(cursor);
     if (stored == nullptr) {
       char message[MESSAGE_SIZE];
@@ -83,7 +72,6 @@ Bool16 Server::verifyPassword(const char* userName, const char* password) {
     }
     return std::strcmp(stored, password) == 0 ? 1 : 0;
   }
-  std::fclose(file);
   return 0;
 }
 
@@ -97,15 +85,10 @@ char* Server::lookupFullName(const char* userName, char* buffer, std::size_t siz
     report(NO_FILE);
     return nullptr;
   }
-  NamedLock fileLock(path);
-  std::FILE* file = std::fopen(path, "r");
-  if (file == nullptr) {
-    fileLock.unlock();
-    reportInaccessible(*this, path);
-    return nullptr;
-  }
+  DataFile passwd(*this, "Passwd", path);
+  if (!passwd.isOpen()) return nullptr;
   const char* fullName = UNAVAILABLE;
-  LineReader reader(file);
+  LineReader reader(passwd.file());
   char line[LINE_SIZE];
   while (userName != nullptr && reader.next(line, sizeof line)) {
     char* cursor = line;
@@ -116,8 +99,6 @@ char* Server::lookupFullName(const char* userName, char* buffer, std::size_t siz
     if (field != nullptr) fullName = field;
     break;
   }
-  std::fclose(file);
-  fileLock.unlock();
   return copyPadded(buffer, size, fullName);
 }
 
@@ -129,28 +110,20 @@ Bool16 Server::addUser(const char* userName, const char* password, const char* f
     report(NO_FILE);
     return 0;
   }
-  NamedLock fileLock(path);
-  // Opened for reading first: a missing file fails here and is never created.
-  std::FILE* file = std::fopen(path, "r");
-  if (file == nullptr) {
-    fileLock.unlock();
-    reportInaccessible(*this, path);
-    return 0;
-  }
-  LineReader reader(file);
+  DataFile passwd(*this, "Passwd", path);
+  if (!passwd.isOpen()) return 0;
+  LineReader reader(passwd.file());
   char line[LINE_SIZE];
   while (reader.next(line, sizeof line)) {
     char* colon = std::strchr(line, ':');
     if (colon == nullptr) {
-      std::fclose(file);
-      fileLock.unlock();
+      passwd.finish();
       report("Internal Error: Could not parse file.");
       return 0;
     }
     *colon = '\0';
     if (std::strcmp(line, userName) == 0) {
-      std::fclose(file);
-      fileLock.unlock();
+      passwd.finish();
       char message[MESSAGE_SIZE];
       std::snprintf(message, sizeof message, "Internal Error: User %s already exists.",
                     userName);
@@ -158,25 +131,6 @@ Bool16 Server::addUser(const char* userName, const char* password, const char* f
       return 0;
     }
   }
-  std::fclose(file);
-
-  // Update mode, not append mode, so that a file removed meanwhile is not created again.
-  file = std::fopen(path, "r+");
-  if (file == nullptr) {
-    fileLock.unlock();
-    reportInaccessible(*this, path);
-    return 0;
-  }
-  // A last line without its line feed would run into the new record.
-  bool joinsLastLine = std::fseek(file, -1, SEEK_END) == 0 && std::fgetc(file) != '\n';
-  bool written = std::fseek(file, 0, SEEK_END) == 0 &&
-                 std::fprintf(file, "%s%s:%s:%s\n", joinsLastLine ? "\n" : "", userName,
-                              password, fullName) >= 0;
-  if (std::fclose(file) != 0) written = false;
-  fileLock.unlock();
-  if (!written) {
-    reportInaccessible(*this, path);
-    return 0;
-  }
-  return 1;
+  std::string record = std::string(userName) + ":" + password + ":" + fullName;
+  return passwd.append(record.c_str()) ? 1 : 0;
 }

@@ -1,0 +1,44 @@
+#include "store/DataFile.h"
+
+#include "core/Server.h"
+
+DataFile::DataFile(Server& server, const char* kind, const char* path)
+    : server_(server), kind_(kind), path_(path), file_(nullptr) {
+  lock_.emplace(path);
+  file_ = std::fopen(path, "r");
+  if (file_ == nullptr) {
+    lock_.reset();
+    reportInaccessible();
+  }
+}
+
+DataFile::~DataFile() { finish(); }
+
+void DataFile::finish() {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  lock_.reset();
+}
+
+bool DataFile::append(const char* text) {
+  if (file_ != nullptr) std::fclose(file_);
+  // Update mode, not append mode, so that a file removed meanwhile is not created again.
+  file_ = std::fopen(path_, "r+");
+  bool written = false;
+  if (file_ != nullptr) {
+    bool joinsLastLine = std::fseek(file_, -1, SEEK_END) == 0 && std::fgetc(file_) != '\n';
+    written = std::fseek(file_, 0, SEEK_END) == 0 &&
+              std::fprintf(file_, "%s%s\n", joinsLastLine ? "\n" : "", text) >= 0;
+    if (std::fclose(file_) != 0) written = false;
+    file_ = nullptr;
+  }
+  lock_.reset();
+  if (!written) reportInaccessible();
+  return written;
+}
+
+void DataFile::reportInaccessible() {
+  char message[PATH_TEXT_SIZE + 64];
+  std::snprintf(message, sizeof message, "Internal Error: %s file %s inaccessible.", kind_, path_);
+  server_.report(message);
+}

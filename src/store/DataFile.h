@@ -1,0 +1,47 @@
+// DataFile: one of the server's line-oriented data files (the password file, the hosts file)
+// opened for one operation under its file mutex. The mutex is taken before the file is opened
+// and released once it is closed, and always before anything is reported: reporting writes the
+// error log, whose own mutex must never be taken inside a data file's. The file is never
+// created: it is opened for reading first, and appended to in update mode.
+// Thread safety: one object per operation and thread; the file mutex orders them.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+
+#include "core/NamedLock.h"
+
+class Server;
+
+class DataFile {
+ public:
+  // Takes the mutex of path and opens the file for reading. When it cannot be opened, the
+  // mutex is released and "Internal Error: <kind> file <path> inaccessible." is printed and
+  // logged; isOpen() is then false.
+  DataFile(Server& server, const char* kind, const char* path);
+  // Closes the file and releases the mutex, when the operation has not done so.
+  ~DataFile();
+
+  DataFile(const DataFile&) = delete;
+  DataFile& operator=(const DataFile&) = delete;
+
+  bool isOpen() const { return file_ != nullptr; }
+  // Reading: the open file, from its start.
+  std::FILE* file() const { return file_; }
+  // Closes the file and releases the mutex now, before the caller reports something.
+  void finish();
+  // Ends the read and appends text and a line feed at the end of the file, starting a new line
+  // first when the last one has no line feed (two records would run together). Closes the file
+  // and releases the mutex. False, after reporting the file inaccessible, when it cannot be
+  // written.
+  bool append(const char* text);
+
+ private:
+  void reportInaccessible();
+
+  Server& server_;
+  const char* kind_;
+  const char* path_;
+  std::optional<NamedLock> lock_;
+  std::FILE* file_;
+};
