@@ -1,8 +1,10 @@
 // Server: the one server object: its settings, its runtime state and almost every operation of
 // the system. This header is the index: the operations are grouped by the file that holds them.
 //
-// Locks. Shared state is guarded by named mutexes (platform/Mutex.h), each built for one
-// operation by name (core/MutexName.h); the settings by one small in-process lock.
+// Locks. Shared state is guarded by named mutexes (platform/Mutex.h, names from
+// core/MutexName.h): the users, connections, accept and pre-login socket mutexes are kept open
+// for the server's life, a user's socket mutex from login to teardown, and a file mutex is
+// built by its path for each operation. The settings have one small in-process lock.
 //
 //   users mutex        "%08x::fUsers"        the registry `users` and every slot's userName
 //   connections mutex  "%08x::fConnections"  connectionCount
@@ -16,7 +18,8 @@
 // Order: users > connections > socket > file; accept > connections; accept and users are never
 // held together; a file operation releases its own file mutex before it writes to the error
 // log; no lock is held while a worker waits for a client's packet. Every mutex is recursive
-// and owned by a thread.
+// and owned by a thread. A router takes a recipient's socket mutex under users and may let users
+// go before it writes; a teardown holds the user's socket mutex while it closes the connection.
 //
 // The numeric settings are atomics: the console thread writes them while workers read them.
 #pragma once
@@ -264,10 +267,10 @@ class Server : public ServerBase {
   std::atomic<std::thread::id> stoppingThread;  // the thread running stop; the only one that
                                                 // may still send while halting
   char localHostText[16];  // the listener's address as sent in senderHost; set by start
-  std::uint64_t loginCount;  // logins so far, under users: the source of ConnectionSlot::loginSerial
+  std::uint64_t loginCount;  // logins so far, under users: source of ConnectionSlot::loginSerial
   int sendTimeoutMilliseconds;  // how long a client may leave a packet unread (default 5000)
-  // Seconds a connection may take to log in, and a packet to arrive whole once begun ("logintimeout";
-  // 0: no limit).
+  // Seconds a connection may take to log in, and a packet to arrive whole once begun
+  // ("logintimeout"; 0: no limit).
   std::atomic<std::int32_t> loginTimeout;
 
  private:
