@@ -3,29 +3,17 @@
 
 #include <string>
 
-#include "ChildProcess.h"
-#include "TempDir.h"
+#include "ConsoleServer.h"
 
 namespace {
 
-const std::string kStoppedMenu =
-    "\n\n\t\tServer Commands:\n\n\t\tM Print Menu\n\t\tS Start Services\n\t\tD Diagnostic\n"
-    "\t\tC Configure\n\t\tU Add User\n\t\tH Add Host\n\t\tQ Quit\n\n";
-const std::string kPrompt = "Enter command> ";
-
-class CommandLoopTest : public ::testing::Test {
+class CommandLoopTest : public ConsoleServer {
  protected:
-  void SetUp() override { dir.write(".serverrc", "mcastaddress 239.1.2.3\n"); }
-
-  std::string runScript(const std::string& script) {
-    ChildProcess server(MSGSERVER_BINARY, {}, dir.path().string());
-    server.write(script);
-    server.closeInput();
-    EXPECT_EQ(server.waitExit(), 0);
-    return server.output();
+  // The service is never started here, so the configuration names no port.
+  void SetUp() override {
+    ConsoleServer::SetUp();
+    dir.write(".serverrc", "mcastaddress 239.1.2.3\n");
   }
-
-  TempDir dir;
 };
 
 TEST_F(CommandLoopTest, MenuAndPromptComeFirstAndQQuits) {
@@ -69,21 +57,19 @@ TEST_F(CommandLoopTest, MissingConfigurationFileIsReportedAndLogged) {
 }
 
 TEST_F(CommandLoopTest, WorksTheSameOnATerminal) {
-  ChildProcess server(MSGSERVER_BINARY, {}, dir.path().string(), ChildProcess::Console::Terminal);
-  ASSERT_TRUE(server.waitFor(kPrompt));
-  server.write("z\r");
-  ASSERT_TRUE(server.waitFor("Invalid Command!"));
-  ASSERT_TRUE(server.waitForCount(kPrompt, 2));
-  server.write("q\r");
-  EXPECT_EQ(server.waitExit(), 0);
-  EXPECT_NE(server.output().find("Exiting."), std::string::npos);
+  auto server = launch(ChildProcess::Console::Terminal);
+  server->write("z\r");
+  ASSERT_TRUE(server->waitFor("Invalid Command!"));
+  ASSERT_TRUE(server->waitForCount(kPrompt, 2));
+  server->write("q\r");
+  EXPECT_EQ(server->waitExit(), 0);
+  EXPECT_NE(server->output().find("Exiting."), std::string::npos);
 }
 
 TEST_F(CommandLoopTest, EndOfInputOnATerminalQuits) {
-  ChildProcess server(MSGSERVER_BINARY, {}, dir.path().string(), ChildProcess::Console::Terminal);
-  ASSERT_TRUE(server.waitFor(kPrompt));
-  server.closeInput();
-  EXPECT_EQ(server.waitExit(), 0);
+  auto server = launch(ChildProcess::Console::Terminal);
+  server->closeInput();
+  EXPECT_EQ(server->waitExit(), 0);
 }
 
 }  // namespace

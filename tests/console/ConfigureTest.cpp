@@ -6,22 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "ServiceFixture.h"
-#include "TempDir.h"
-#include "WireClient.h"
-#include "platform/Network.h"
-#include "platform/StreamSocket.h"
+#include "ConsoleServer.h"
 
 namespace {
 
-const std::string kStoppedMenu =
-    "\n\n\t\tServer Commands:\n\n\t\tM Print Menu\n\t\tS Start Services\n\t\tD Diagnostic\n"
-    "\t\tC Configure\n\t\tU Add User\n\t\tH Add Host\n\t\tQ Quit\n\n";
-const std::string kRunningMenu =
-    "\n\n\t\tServer Commands:\n\n\t\tM Print Menu\n\t\tP Stop Services\n\t\tL List Users\n"
-    "\t\tT Terminate User\n\t\tU Add User\n\t\tH Add Host\n\t\tQ Quit\n\n";
-const std::string kPrompt = "Enter command> ";
 const std::string kComplete = "Configuration Complete.\n";
 const std::string kNoAddress = "Enter address for Multicast Group> ";
 const std::string kAddressMissing = "No address for Multicast Group has been specified!\n";
@@ -70,91 +58,15 @@ std::string invalidLimit(const std::string& answer) {
 }
 std::string enters(int count) { return std::string(static_cast<std::size_t>(count), '\n'); }
 
-int occurrences(const std::string& text, const std::string& part) {
-  int found = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos;
-       at = text.find(part, at + part.size())) {
-    ++found;
-  }
-  return found;
-}
-
-class ConfigureTest : public ::testing::Test {
+class ConfigureTest : public ConsoleServer {
  protected:
-  void SetUp() override {
-    port = freeLoopbackPort();
-    ASSERT_NE(port, 0);
-    portText = std::to_string(port);
-  }
-
-  // A .serverrc with the free port and the lines given.
-  void configure(const std::string& lines) {
-    dir.write(".serverrc", "port " + portText + "\n" + lines);
-  }
-
   // Types the whole script at a stopped server, ends the input, and returns everything printed
   // after the first menu and prompt.
-  std::string runScript(const std::string& script) {
-    ChildProcess server(MSGSERVER_BINARY, {}, dir.path().string());
-    server.write(script);
-    server.closeInput();
-    EXPECT_EQ(server.waitExit(), 0);
-    const std::string& out = server.output();
-    const std::string start = kStoppedMenu + kPrompt;
-    EXPECT_EQ(out.rfind(start, 0), 0u) << out;
-    return out.substr(out.rfind(start, 0) == 0 ? start.size() : 0);
+  std::string runScript(const std::string& script) const {
+    return afterFirstPrompt(ConsoleServer::runScript(script));
   }
 
-  // Skips the test unless clients can reach the binary's listener on loopback.
-  bool clientsReachable() {
-    char own[16] = "";
-    if (!resolveOwnAddress(own) || (networkToHost32(convertAddress(own)) >> 24) != 127) {
-      return false;
-    }
-    ownAddress = own;
-    return true;
-  }
-
-  std::unique_ptr<ChildProcess> launch() {
-    auto child = std::make_unique<ChildProcess>(MSGSERVER_BINARY, std::vector<std::string>{},
-                                                dir.path().string());
-    EXPECT_TRUE(child->waitFor(kPrompt));
-    return child;
-  }
-
-  static std::string command(ChildProcess& server, const std::string& text) {
-    const std::size_t mark = server.output().size();
-    const int prompts = occurrences(server.output(), kPrompt);
-    server.write(text);
-    EXPECT_TRUE(server.waitForCount(kPrompt, prompts + 1)) << server.outputSince(mark);
-    return server.outputSince(mark);
-  }
-
-  // Connects to the binary on servicePort and logs in with the USER payload given; the
-  // packets read, up to CONN (or the failure), go to *seen. Null when the login failed.
-  std::unique_ptr<WireClient> login(std::uint16_t servicePort, const std::string& userPayload,
-                                    std::vector<std::string>* seen) {
-    auto socket = std::make_unique<StreamSocket>(servicePort, ownAddress.c_str());
-    if (!socket->connect()) return nullptr;
-    socket->setReceiveTimeout(5);
-    auto client = std::make_unique<WireClient>(std::move(socket));
-    for (std::string packet = client->next();; packet = client->next()) {
-      seen->push_back(packet);
-      if (packet.empty()) return nullptr;
-      if (packet.rfind("LEVL", 0) == 0) break;
-    }
-    if (!client->sendText("USER", userPayload)) return nullptr;
-    for (std::string packet = client->next();; packet = client->next()) {
-      seen->push_back(packet);
-      if (packet == "CONN") return client;
-      if (packet.empty() || packet.rfind("LERR", 0) == 0) return nullptr;
-    }
-  }
-
-  TempDir dir;
-  std::uint16_t port = 0;
-  std::string portText;
-  std::string ownAddress;
+  const std::string portText = std::to_string(port);
 };
 
 TEST_F(ConfigureTest, EnterAtEveryQuestionKeepsEverySetting) {
@@ -335,14 +247,12 @@ TEST_F(ConfigureTest, FileNamesAreTakenWholeWithTheirSpaces) {
 
 TEST_F(ConfigureTest, NoUserLimitQuestionWhileRunning) {
   configure("mcastaddress 239.1.2.3\n");
-  auto server = launch();
-  EXPECT_EQ(command(*server, "S\n"), "\nServer started.\n" + kRunningMenu + kPrompt);
+  auto server = launchRunning();
   EXPECT_EQ(command(*server, "C\n" + enters(8)),
             "\n" + security("FREEFORALL") + hostCheck("n") + serverPort(portText) +
                 connectionLog("connectionlog") + errorLog(".servererrors") + address("239.1.2.3") +
                 mcastPort("4658") + ttl("REGION") + kComplete + kRunningMenu + kPrompt);
-  server->write("Q\n");
-  EXPECT_EQ(server->waitExit(), 0);
+  quit(*server);
 }
 
 TEST_F(ConfigureTest, NewSettingsReachTheNextClientAndTheNewPortTheNextStart) {
@@ -352,11 +262,10 @@ TEST_F(ConfigureTest, NewSettingsReachTheNextClientAndTheNewPortTheNextStart) {
   const std::uint16_t nextPort = freeLoopbackPort();
   ASSERT_NE(nextPort, 0);
   ASSERT_NE(nextPort, port);
-  auto server = launch();
-  EXPECT_EQ(command(*server, "S\n"), "\nServer started.\n" + kRunningMenu + kPrompt);
+  auto server = launchRunning();
 
   std::vector<std::string> seen;
-  auto before = login(port, "alice", &seen);
+  auto before = login("alice", "", &seen);
   ASSERT_TRUE(before);
   EXPECT_EQ(seen[1], "LEVL:1");
   EXPECT_EQ(seen[seen.size() - 2],
@@ -370,7 +279,7 @@ TEST_F(ConfigureTest, NewSettingsReachTheNextClientAndTheNewPortTheNextStart) {
 
   // The open listener keeps its port; the next client meets the new level and group.
   seen.clear();
-  auto after = login(port, "carol\xFFpw", &seen);
+  auto after = login("carol", "pw", &seen);
   ASSERT_TRUE(after);
   EXPECT_EQ(seen[1], "LEVL:2");
   EXPECT_EQ(seen[seen.size() - 2],
@@ -383,9 +292,8 @@ TEST_F(ConfigureTest, NewSettingsReachTheNextClientAndTheNewPortTheNextStart) {
   EXPECT_EQ(command(*server, "P\n"), "\nServer Stopped.\n" + kStoppedMenu + kPrompt);
   EXPECT_EQ(command(*server, "S\n"), "\nServer started.\n" + kRunningMenu + kPrompt);
   seen.clear();
-  EXPECT_TRUE(login(nextPort, "carol\xFFpw", &seen));
-  server->write("Q\n");
-  EXPECT_EQ(server->waitExit(), 0);
+  EXPECT_TRUE(login("carol", "pw", &seen, nextPort));
+  quit(*server);
 }
 
 TEST_F(ConfigureTest, EndOfInputInTheDialogueEndsTheProgram) {
@@ -404,10 +312,8 @@ TEST_F(ConfigureTest, EndOfInputInTheDialogueEndsTheProgram) {
 TEST_F(ConfigureTest, EndOfInputInTheDialogueStopsARunningService) {
   if (!clientsReachable()) GTEST_SKIP() << "the binary does not listen on loopback here";
   configure("mcastaddress 239.1.2.3\n");
-  auto server = launch();
-  EXPECT_EQ(command(*server, "S\n"), "\nServer started.\n" + kRunningMenu + kPrompt);
-  std::vector<std::string> seen;
-  auto alice = login(port, "alice", &seen);
+  auto server = launchRunning();
+  auto alice = login("alice");
   ASSERT_TRUE(alice);
   const std::size_t mark = server->output().size();
   server->write("C\n\n");

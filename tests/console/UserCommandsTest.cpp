@@ -11,36 +11,21 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "ServiceFixture.h"
-#include "TempDir.h"
-#include "WireClient.h"
-#include "platform/Network.h"
-#include "platform/StreamSocket.h"
+#include "ConsoleServer.h"
 
 namespace {
 
-const std::string kStoppedMenu =
-    "\n\n\t\tServer Commands:\n\n\t\tM Print Menu\n\t\tS Start Services\n\t\tD Diagnostic\n"
-    "\t\tC Configure\n\t\tU Add User\n\t\tH Add Host\n\t\tQ Quit\n\n";
-const std::string kRunningMenu =
-    "\n\n\t\tServer Commands:\n\n\t\tM Print Menu\n\t\tP Stop Services\n\t\tL List Users\n"
-    "\t\tT Terminate User\n\t\tU Add User\n\t\tH Add Host\n\t\tQ Quit\n\n";
-const std::string kPrompt = "Enter command> ";
 const std::string kTerminatePrompt = "Enter name of user to terminate> ";
+
+// What T prints for a name that is not logged in.
+std::string notTerminated(const std::string& name) {
+  return "Internal Error: Could not terminate user " + name +
+         " because user does not exist.\nFailed to terminate " + name + "!\n";
+}
 
 // A zone 3 h 30 min west of UTC: a time printed in UTC by mistake cannot pass for it.
 const std::string kZone = "TZ=ABC+3:30";
 constexpr std::time_t kZoneOffset = -(3 * 3600 + 30 * 60);
-
-int occurrences(const std::string& text, const std::string& part) {
-  int found = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos;
-       at = text.find(part, at + part.size())) {
-    ++found;
-  }
-  return found;
-}
 
 // The wall-clock time now in kZone, as the user list prints it.
 std::string zoneClock() {
@@ -57,69 +42,15 @@ struct ListedUser {
   std::string time;
 };
 
-class UserCommandsTest : public ::testing::Test {
+class UserCommandsTest : public ConsoleServer {
  protected:
   void SetUp() override {
-    port = freeLoopbackPort();
-    ASSERT_NE(port, 0);
-    // The binary listens on the address its host name resolves to; the clients go there.
-    char own[16] = "";
-    if (!resolveOwnAddress(own) || (networkToHost32(convertAddress(own)) >> 24) != 127) {
+    ConsoleServer::SetUp();
+    if (!clientsReachable()) {
       GTEST_SKIP() << "this machine's name does not resolve to a loopback address";
     }
-    address = own;
-    dir.write(".serverrc", "port " + std::to_string(port) + "\nmcastaddress 239.1.2.3\n");
-  }
-
-  std::unique_ptr<ChildProcess> launch() {
-    auto child = std::make_unique<ChildProcess>(MSGSERVER_BINARY, std::vector<std::string>{},
-                                                dir.path().string(), ChildProcess::Console::Pipes,
-                                                std::vector<std::string>{kZone});
-    EXPECT_TRUE(child->started());
-    EXPECT_TRUE(child->waitFor(kPrompt));
-    return child;
-  }
-
-  std::unique_ptr<ChildProcess> launchRunning() {
-    auto child = launch();
-    EXPECT_EQ(command(*child, "S\n"), "\nServer started.\n" + kRunningMenu + kPrompt);
-    return child;
-  }
-
-  // Types text at the console and returns what the binary printed up to its next prompt.
-  static std::string command(ChildProcess& server, const std::string& text) {
-    const std::size_t mark = server.output().size();
-    const int prompts = occurrences(server.output(), kPrompt);
-    server.write(text);
-    EXPECT_TRUE(server.waitForCount(kPrompt, prompts + 1)) << server.outputSince(mark);
-    return server.outputSince(mark);
-  }
-
-  // Logs a user in through the binary's listener; null when any step fails.
-  std::unique_ptr<WireClient> login(const std::string& name) {
-    auto socket = std::make_unique<StreamSocket>(port, address.c_str());
-    if (!socket->connect()) return nullptr;
-    socket->setReceiveTimeout(5);
-    auto client = std::make_unique<WireClient>(std::move(socket));
-    for (std::string packet = client->next(); packet.rfind("LEVL", 0) != 0;
-         packet = client->next()) {
-      if (packet.empty()) return nullptr;
-    }
-    if (!client->sendText("USER", name)) return nullptr;
-    for (std::string packet = client->next(); packet != "CONN"; packet = client->next()) {
-      if (packet.empty() || packet.rfind("LERR", 0) == 0 || packet.rfind("QUIT", 0) == 0) {
-        return nullptr;
-      }
-    }
-    return client;
-  }
-
-  // The next packet that is not a notice of someone else's login. (A user who logs in just
-  // after another may be told of that one twice: in its list and by the late notice.)
-  static std::string nextSkippingLogins(WireClient& client) {
-    std::string packet = client.next();
-    while (packet.rfind("USER:", 0) == 0) packet = client.next();
-    return packet;
+    configure("mcastaddress 239.1.2.3\n");
+    environment = {kZone};
   }
 
   // Runs L and splits what it printed; every part of the frame around the lines is checked.
@@ -152,10 +83,6 @@ class UserCommandsTest : public ::testing::Test {
     for (const auto& user : users) names.push_back(user.name);
     return names;
   }
-
-  TempDir dir;
-  std::uint16_t port = 0;
-  std::string address;
 };
 
 TEST_F(UserCommandsTest, ListShowsUsersInByteOrderWithAddressAndLocalConnectTime) {
@@ -170,11 +97,10 @@ TEST_F(UserCommandsTest, ListShowsUsersInByteOrderWithAddressAndLocalConnectTime
   std::vector<ListedUser> users = list(*server);
   EXPECT_EQ(namesOf(users), (std::vector<std::string>{"Alice", "bob", "carol"}));
   for (const auto& user : users) {
-    EXPECT_EQ(user.address, address) << user.name;
+    EXPECT_EQ(user.address, ownAddress) << user.name;
     EXPECT_TRUE(clock.count(user.time)) << user.name << " connected at " << user.time;
   }
-  server->write("Q\n");
-  EXPECT_EQ(server->waitExit(), 0);
+  quit(*server);
 }
 
 TEST_F(UserCommandsTest, ListShowsControlCharactersInNamesAsQuestionMarks) {
@@ -182,8 +108,7 @@ TEST_F(UserCommandsTest, ListShowsControlCharactersInNamesAsQuestionMarks) {
   auto client = login("ev\x1b[2Jil");
   ASSERT_TRUE(client);
   EXPECT_EQ(namesOf(list(*server)), std::vector<std::string>{"ev?[2Jil"});
-  server->write("Q\n");
-  EXPECT_EQ(server->waitExit(), 0);
+  quit(*server);
 }
 
 TEST_F(UserCommandsTest, ListWhileStoppedPrintsOnlyTheHeader) {
@@ -195,8 +120,7 @@ TEST_F(UserCommandsTest, ListWhileStoppedPrintsOnlyTheHeader) {
       std::regex_match(out.substr(0, out.size() - kStoppedMenu.size() - kPrompt.size()), frame))
       << out;
   EXPECT_EQ(out.substr(out.size() - kStoppedMenu.size() - kPrompt.size()), kStoppedMenu + kPrompt);
-  server->write("Q\n");
-  EXPECT_EQ(server->waitExit(), 0);
+  quit(*server);
 }
 
 TEST_F(UserCommandsTest, TerminateSendsNoticeAndQuitThenEndsTheSession) {
@@ -223,8 +147,7 @@ TEST_F(UserCommandsTest, TerminateSendsNoticeAndQuitThenEndsTheSession) {
   EXPECT_EQ(occurrences(dir.read("connectionlog"), "Disconnect: USER: bob\t"), 1);
   EXPECT_TRUE(alice->silentFor(std::chrono::milliseconds(100)));
 
-  server->write("Q\n");
-  EXPECT_EQ(server->waitExit(), 0);
+  quit(*server);
 }
 
 TEST_F(UserCommandsTest, TerminateEndsTheSessionOfAClientThatNeverReads) {
@@ -248,24 +171,15 @@ TEST_F(UserCommandsTest, TerminateEndsTheSessionOfAClientThatNeverReads) {
 
   // The name is free again at once.
   EXPECT_TRUE(login("mute"));
-  server->write("Q\n");
-  EXPECT_EQ(server->waitExit(), 0);
+  quit(*server);
 }
 
 TEST_F(UserCommandsTest, TerminatingAnUnknownNameFailsOnceAndLeavesTheUsersFree) {
   auto server = launchRunning();
   EXPECT_EQ(command(*server, "T\nnobody\n"),
-            "\n" + kTerminatePrompt +
-                "Internal Error: Could not terminate user nobody because user does not exist.\n"
-                "Failed to terminate nobody!\n" +
-                kRunningMenu + kPrompt);
-  const std::string log = dir.read(".servererrors");
-  EXPECT_EQ(occurrences(log, "\n"), 1) << log;
-  EXPECT_EQ(log.rfind("ERROR: Internal Error: Could not terminate user nobody because user does "
-                      "not exist.\tAT: ",
-                      0),
-            0u)
-      << log;
+            "\n" + kTerminatePrompt + notTerminated("nobody") + kRunningMenu + kPrompt);
+  expectOnlyLoggedError(
+      "Internal Error: Could not terminate user nobody because user does not exist.");
 
   // Logins, logouts and the list all still need the users mutex.
   auto dave = login("dave");
@@ -274,30 +188,19 @@ TEST_F(UserCommandsTest, TerminatingAnUnknownNameFailsOnceAndLeavesTheUsersFree)
   ASSERT_TRUE(dave->sendText("QUIT", ""));
   EXPECT_EQ(nextSkippingLogins(*erin), "GONE:dave");
   EXPECT_EQ(namesOf(list(*server)), std::vector<std::string>{"erin"});
-  server->write("Q\n");
-  EXPECT_EQ(server->waitExit(), 0);
+  quit(*server);
 }
 
 TEST_F(UserCommandsTest, TerminateWhileStoppedFindsNobody) {
-  ChildProcess server(MSGSERVER_BINARY, {}, dir.path().string());
-  server.write("T\nalice\nQ\n");
-  EXPECT_EQ(server.waitExit(), 0);
-  EXPECT_EQ(server.output(),
-            kStoppedMenu + kPrompt + "\n" + kTerminatePrompt +
-                "Internal Error: Could not terminate user alice because user does not exist.\n"
-                "Failed to terminate alice!\n" +
+  EXPECT_EQ(runScript("T\nalice\nQ\n"),
+            kStoppedMenu + kPrompt + "\n" + kTerminatePrompt + notTerminated("alice") +
                 kStoppedMenu + kPrompt + "\nExiting.\n");
 }
 
 TEST_F(UserCommandsTest, TerminatePromptRepeatsOnAnEmptyLine) {
-  ChildProcess server(MSGSERVER_BINARY, {}, dir.path().string());
-  server.write("T\n\n\r\nghost\nQ\n");
-  EXPECT_EQ(server.waitExit(), 0);
-  EXPECT_EQ(server.output(),
+  EXPECT_EQ(runScript("T\n\n\r\nghost\nQ\n"),
             kStoppedMenu + kPrompt + "\n" + kTerminatePrompt + kTerminatePrompt + kTerminatePrompt +
-                "Internal Error: Could not terminate user ghost because user does not exist.\n"
-                "Failed to terminate ghost!\n" +
-                kStoppedMenu + kPrompt + "\nExiting.\n");
+                notTerminated("ghost") + kStoppedMenu + kPrompt + "\nExiting.\n");
 }
 
 TEST_F(UserCommandsTest, TerminateMatchesTheNameWithItsLetterCase) {
@@ -305,18 +208,14 @@ TEST_F(UserCommandsTest, TerminateMatchesTheNameWithItsLetterCase) {
   auto alice = login("Alice");
   ASSERT_TRUE(alice);
   EXPECT_EQ(command(*server, "T\nALICE\n"),
-            "\n" + kTerminatePrompt +
-                "Internal Error: Could not terminate user ALICE because user does not exist.\n"
-                "Failed to terminate ALICE!\n" +
-                kRunningMenu + kPrompt);
+            "\n" + kTerminatePrompt + notTerminated("ALICE") + kRunningMenu + kPrompt);
   EXPECT_TRUE(alice->silentFor(std::chrono::milliseconds(200)));
   EXPECT_EQ(namesOf(list(*server)), std::vector<std::string>{"Alice"});
 
   EXPECT_EQ(command(*server, "T\nAlice\n"),
             "\n" + kTerminatePrompt + "Terminated Alice.\n" + kRunningMenu + kPrompt);
   EXPECT_EQ(nextSkippingLogins(*alice), "MESS:Connection terminated by server.");
-  server->write("Q\n");
-  EXPECT_EQ(server->waitExit(), 0);
+  quit(*server);
 }
 
 TEST_F(UserCommandsTest, EndOfInputAtTheTerminatePromptStopsTheService) {

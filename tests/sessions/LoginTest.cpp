@@ -22,6 +22,9 @@ const std::string kPasswords =
     "everyone:open:Everyone\n"
     "server:open:Server\n";
 
+const std::string kAdmission = "SYID USER MCST CONN";
+const std::string kIncorrect = "LERR:Login incorrect.";
+
 // name 0xFF password, as a client sends it at LOGIN and SECURE.
 std::string credentials(const std::string& name, const std::string& password) {
   return name + "\xFF" + password;
@@ -36,23 +39,16 @@ class LoginTest : public ServiceFixture {
     ASSERT_TRUE(startService());
   }
 
-  // A client that has read HELO and LEVL; null (with a failure recorded) otherwise.
-  std::unique_ptr<WireClient> greeted() {
-    auto client = connectClient();
-    if (!client) {
-      ADD_FAILURE() << "cannot connect";
-      return nullptr;
-    }
-    std::string hello = client->next();
-    std::string level = client->next();
-    EXPECT_EQ(hello, "HELO");
-    EXPECT_EQ(level, "LEVL:" + std::to_string(static_cast<int>(server.securityLevel.load())));
-    if (hello != "HELO" || level.rfind("LEVL", 0) != 0) return nullptr;
-    return client;
+  // Sends a USER packet with the payload; the packet that answers it ("" when the send or the
+  // read fails).
+  static std::string reply(WireClient& client, const std::string& userPayload) {
+    return client.sendText("USER", userPayload) ? client.next() : "";
   }
 
-  // The types of the next four packets, which on acceptance are the admission sequence.
-  static std::string admission(WireClient& client) {
+  // Sends a USER packet with the payload; the types of the next four packets, which on
+  // acceptance are kAdmission.
+  static std::string admission(WireClient& client, const std::string& userPayload) {
+    if (!client.sendText("USER", userPayload)) return "";
     std::string types;
     for (int i = 0; i < 4; ++i) {
       std::string packet = client.next();
@@ -73,8 +69,7 @@ TEST_F(LoginTest, FreeNameIsLoggedInWithoutLoginError) {
   startAt(FREEFORALL);
   auto client = greeted();
   ASSERT_TRUE(client);
-  ASSERT_TRUE(client->sendText("USER", "alice"));
-  EXPECT_EQ(admission(*client), "SYID USER MCST CONN");
+  EXPECT_EQ(admission(*client, "alice"), kAdmission);
   EXPECT_TRUE(isLoggedIn("alice"));
 }
 
@@ -87,11 +82,9 @@ TEST_F(LoginTest, OpenLoginRefusesReservedAndTakenNamesWithoutLimit) {
   const std::vector<std::string> refused = {"server", "everyone", "", "alice", "server",
                                             "server", "everyone", "", "alice", "server"};
   for (const std::string& name : refused) {
-    ASSERT_TRUE(client->sendText("USER", name));
-    EXPECT_EQ(client->next(), "LERR:Login " + name + " already in use.") << name;
+    EXPECT_EQ(reply(*client, name), "LERR:Login " + name + " already in use.") << name;
   }
-  ASSERT_TRUE(client->sendText("USER", "carol"));
-  EXPECT_EQ(admission(*client), "SYID USER MCST CONN");
+  EXPECT_EQ(admission(*client, "carol"), kAdmission);
   EXPECT_TRUE(isLoggedIn("carol"));
   EXPECT_FALSE(isLoggedIn("server"));
   EXPECT_FALSE(isLoggedIn(""));
@@ -101,8 +94,7 @@ TEST_F(LoginTest, OpenLoginTakesAFieldSeparatorAsPartOfTheName) {
   startAt(FREEFORALL);
   auto client = greeted();
   ASSERT_TRUE(client);
-  ASSERT_TRUE(client->sendText("USER", credentials("alice", "secret")));
-  EXPECT_EQ(admission(*client), "SYID USER MCST CONN");
+  EXPECT_EQ(admission(*client, credentials("alice", "secret")), kAdmission);
   EXPECT_TRUE(isLoggedIn(credentials("alice", "secret")));
   EXPECT_FALSE(isLoggedIn("alice"));
 }
@@ -130,8 +122,7 @@ TEST_F(LoginTest, OpenLoginAnsweringARefusalWithAMessageEndsAtOnce) {
   startAt(FREEFORALL);
   auto client = greeted();
   ASSERT_TRUE(client);
-  ASSERT_TRUE(client->sendText("USER", "server"));
-  EXPECT_EQ(client->next(), "LERR:Login server already in use.");
+  EXPECT_EQ(reply(*client, "server"), "LERR:Login server already in use.");
   ASSERT_TRUE(client->sendText("MESS", "hello"));
   EXPECT_EQ(client->next(), "MESS:Error connecting to server.");
   EXPECT_TRUE(quitAndClosed(*client));
@@ -153,13 +144,11 @@ TEST_F(LoginTest, RefusalOfAVeryLongNameIsCutToTheReplyBuffer) {
   ASSERT_TRUE(first);
   auto second = greeted();
   ASSERT_TRUE(second);
-  ASSERT_TRUE(second->sendText("USER", name));
-  std::string reply = second->next();
-  ASSERT_EQ(reply.substr(0, 11), "LERR:Login ");
-  EXPECT_EQ(reply.size(), std::string("LERR:").size() + TEXT_LINE_SIZE - 1);
+  const std::string refusal = reply(*second, name);
+  ASSERT_EQ(refusal.substr(0, 11), "LERR:Login ");
+  EXPECT_EQ(refusal.size(), std::string("LERR:").size() + TEXT_LINE_SIZE - 1);
   // The connection is still in step: the next name is handled normally.
-  ASSERT_TRUE(second->sendText("USER", "bob"));
-  EXPECT_EQ(admission(*second), "SYID USER MCST CONN");
+  EXPECT_EQ(admission(*second, "bob"), kAdmission);
 }
 
 TEST_F(LoginTest, FailedHandshakesLeaveNoConnectionLogLineAndGiveTheirCountBack) {
@@ -171,8 +160,7 @@ TEST_F(LoginTest, FailedHandshakesLeaveNoConnectionLogLineAndGiveTheirCountBack)
   EXPECT_TRUE(quitAndClosed(*wrong));
   auto vanished = greeted();
   ASSERT_TRUE(vanished);
-  ASSERT_TRUE(vanished->sendText("USER", "server"));
-  EXPECT_EQ(vanished->next(), "LERR:Login server already in use.");
+  EXPECT_EQ(reply(*vanished, "server"), "LERR:Login server already in use.");
   vanished->close();
   EXPECT_TRUE(waitUntil([&] { return server.connectionCount == 0; }));
   EXPECT_EQ(dir.read("connectionlog"), "");
@@ -189,8 +177,7 @@ class PasswordLoginTest : public LoginTest, public ::testing::WithParamInterface
 TEST_P(PasswordLoginTest, CorrectPasswordIsAdmitted) {
   auto client = greeted();
   ASSERT_TRUE(client);
-  ASSERT_TRUE(client->sendText("USER", credentials("alice", "secret")));
-  EXPECT_EQ(admission(*client), "SYID USER MCST CONN");
+  EXPECT_EQ(admission(*client, credentials("alice", "secret")), kAdmission);
   EXPECT_TRUE(isLoggedIn("alice"));
 }
 
@@ -198,22 +185,18 @@ TEST_P(PasswordLoginTest, TwoWrongPasswordsThenTheRightOneIsAdmitted) {
   auto client = greeted();
   ASSERT_TRUE(client);
   for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(client->sendText("USER", credentials("alice", "wrong")));
-    EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+    EXPECT_EQ(reply(*client, credentials("alice", "wrong")), kIncorrect);
   }
-  ASSERT_TRUE(client->sendText("USER", credentials("alice", "secret")));
-  EXPECT_EQ(admission(*client), "SYID USER MCST CONN");
+  EXPECT_EQ(admission(*client, credentials("alice", "secret")), kAdmission);
 }
 
 TEST_P(PasswordLoginTest, FourthUserPacketAfterThreeRefusalsIsNotChecked) {
   auto client = greeted();
   ASSERT_TRUE(client);
   for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(client->sendText("USER", credentials("alice", "wrong")));
-    EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+    EXPECT_EQ(reply(*client, credentials("alice", "wrong")), kIncorrect);
   }
-  ASSERT_TRUE(client->sendText("USER", credentials("alice", "secret")));
-  EXPECT_EQ(client->next(), "MESS:Too many failed login attempts.");
+  EXPECT_EQ(reply(*client, credentials("alice", "secret")), "MESS:Too many failed login attempts.");
   EXPECT_TRUE(quitAndClosed(*client));
   EXPECT_FALSE(isLoggedIn("alice"));
 }
@@ -223,21 +206,20 @@ TEST_P(PasswordLoginTest, NameOnLineIsRefusedBeforeItsPasswordIsLookedAt) {
   ASSERT_TRUE(alice);
   auto client = greeted();
   ASSERT_TRUE(client);
-  ASSERT_TRUE(client->sendText("USER", credentials("alice", "wrong")));
-  EXPECT_EQ(client->next(), "LERR:User alice is already logged in!.");
-  ASSERT_TRUE(client->sendText("USER", credentials("alice", "secret")));
-  EXPECT_EQ(client->next(), "LERR:User alice is already logged in!.");
+  EXPECT_EQ(reply(*client, credentials("alice", "wrong")),
+            "LERR:User alice is already logged in!.");
+  EXPECT_EQ(reply(*client, credentials("alice", "secret")),
+            "LERR:User alice is already logged in!.");
 }
 
 TEST_P(PasswordLoginTest, ReservedNamesAreRefusedAsLoggedInEvenWithTheirPassword) {
   auto client = greeted();
   ASSERT_TRUE(client);
-  ASSERT_TRUE(client->sendText("USER", credentials("everyone", "open")));
-  EXPECT_EQ(client->next(), "LERR:User everyone is already logged in!.");
-  ASSERT_TRUE(client->sendText("USER", credentials("server", "anything")));
-  EXPECT_EQ(client->next(), "LERR:User server is already logged in!.");
-  ASSERT_TRUE(client->sendText("USER", credentials("", "secret")));
-  EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+  EXPECT_EQ(reply(*client, credentials("everyone", "open")),
+            "LERR:User everyone is already logged in!.");
+  EXPECT_EQ(reply(*client, credentials("server", "anything")),
+            "LERR:User server is already logged in!.");
+  EXPECT_EQ(reply(*client, credentials("", "secret")), kIncorrect);
   EXPECT_EQ(loggedInCount(), 0);
 }
 
@@ -246,12 +228,9 @@ TEST_P(PasswordLoginTest, PayloadWithoutSeparatorIsAllNameWithAnEmptyPassword) {
   ASSERT_TRUE(bob);
   auto client = greeted();
   ASSERT_TRUE(client);
-  ASSERT_TRUE(client->sendText("USER", "alice"));
-  EXPECT_EQ(client->next(), "LERR:Login incorrect.");
-  ASSERT_TRUE(client->sendText("USER", "bob"));
-  EXPECT_EQ(client->next(), "LERR:User bob is already logged in!.");
-  ASSERT_TRUE(client->sendText("USER", credentials("alice", "secret")));
-  EXPECT_EQ(admission(*client), "SYID USER MCST CONN");
+  EXPECT_EQ(reply(*client, "alice"), kIncorrect);
+  EXPECT_EQ(reply(*client, "bob"), "LERR:User bob is already logged in!.");
+  EXPECT_EQ(admission(*client, credentials("alice", "secret")), kAdmission);
 }
 
 TEST_P(PasswordLoginTest, AnsweringTheLevelWithAMessageEndsWithoutLoginError) {
@@ -265,8 +244,7 @@ TEST_P(PasswordLoginTest, AnsweringTheLevelWithAMessageEndsWithoutLoginError) {
 TEST_P(PasswordLoginTest, AnsweringARefusalWithAMessageGivesUp) {
   auto client = greeted();
   ASSERT_TRUE(client);
-  ASSERT_TRUE(client->sendText("USER", credentials("alice", "wrong")));
-  EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+  EXPECT_EQ(reply(*client, credentials("alice", "wrong")), kIncorrect);
   ASSERT_TRUE(client->sendText("MESS", "hello"));
   EXPECT_EQ(client->next(), "MESS:Error connecting to server.");
   EXPECT_EQ(client->next(), "MESS:Too many failed login attempts.");
@@ -278,12 +256,9 @@ TEST_P(PasswordLoginTest, NamesDifferingInCaseHaveTheirOwnPasswords) {
   ASSERT_TRUE(lower);
   auto client = greeted();
   ASSERT_TRUE(client);
-  ASSERT_TRUE(client->sendText("USER", credentials("ALICE", "secret")));
-  EXPECT_EQ(client->next(), "LERR:Login incorrect.");
-  ASSERT_TRUE(client->sendText("USER", credentials("Alice", "secret")));
-  EXPECT_EQ(client->next(), "LERR:Login incorrect.");
-  ASSERT_TRUE(client->sendText("USER", credentials("Alice", "other")));
-  EXPECT_EQ(admission(*client), "SYID USER MCST CONN");
+  EXPECT_EQ(reply(*client, credentials("ALICE", "secret")), kIncorrect);
+  EXPECT_EQ(reply(*client, credentials("Alice", "secret")), kIncorrect);
+  EXPECT_EQ(admission(*client, credentials("Alice", "other")), kAdmission);
   EXPECT_TRUE(isLoggedIn("Alice"));
   EXPECT_TRUE(isLoggedIn("alice"));
 }
@@ -294,8 +269,7 @@ TEST_P(PasswordLoginTest, MissingPasswordFileRefusesEveryAttempt) {
   ASSERT_TRUE(client);
   testing::internal::CaptureStdout();
   for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(client->sendText("USER", credentials("alice", "secret")));
-    EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+    EXPECT_EQ(reply(*client, credentials("alice", "secret")), kIncorrect);
   }
   std::string printed = testing::internal::GetCapturedStdout();
   const std::string inaccessible = "Internal Error: Passwd file passwd inaccessible.";
@@ -309,11 +283,9 @@ TEST_P(PasswordLoginTest, GivingUpLeavesNoConnectionLogLineAndGivesTheCountBack)
   auto client = greeted();
   ASSERT_TRUE(client);
   for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(client->sendText("USER", credentials("bob", "wrong")));
-    EXPECT_EQ(client->next(), "LERR:Login incorrect.");
+    EXPECT_EQ(reply(*client, credentials("bob", "wrong")), kIncorrect);
   }
-  ASSERT_TRUE(client->sendText("USER", credentials("bob", "wrong")));
-  EXPECT_EQ(client->next(), "MESS:Too many failed login attempts.");
+  EXPECT_EQ(reply(*client, credentials("bob", "wrong")), "MESS:Too many failed login attempts.");
   EXPECT_TRUE(quitAndClosed(*client));
   EXPECT_TRUE(waitUntil([&] { return server.connectionCount == 0; }));
   EXPECT_EQ(dir.read("connectionlog"), "");

@@ -3,6 +3,7 @@
 // reading) and what each leaves in the connection log and in the registry.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <ctime>
@@ -86,31 +87,28 @@ class Drain {
 
 class WorkerTest : public ServiceFixture {
  protected:
-  // Logs in, then waits until the worker has finished announcing the user: it routes a
-  // message back to the user only once its session loop runs. A login that overlaps another
-  // user's admission can be announced to that user twice (the list and a notice), so the
-  // tests that count announcements let each admission finish first.
-  std::unique_ptr<WireClient> admitted(const std::string& name) {
-    auto client = login(name);
-    if (!client) return nullptr;
-    const std::string echo = name + "\xFC" "admitted";
-    if (!client->sendText("PRIV", echo, name) || client->next() != "PRIV:" + echo) return nullptr;
-    return client;
-  }
-
-  // The client that reads what each earlier login announced to it.
-  static void skipAnnouncements(WireClient& client, int count) {
-    for (int i = 0; i < count; ++i) {
-      ASSERT_EQ(client.next().substr(0, 5), "USER:");
+  // Admits the users one after the other, then has each read the announcements of the ones
+  // admitted after it, so that what any of them reads next is news. A login that overlaps
+  // another user's admission can be announced to that user twice (the list and a notice), so
+  // each admission finishes before the next begins. All null when an admission fails or an
+  // announcement is missing.
+  template <std::size_t N>
+  std::array<std::unique_ptr<WireClient>, N> admittedInTurn(const char* const (&names)[N]) {
+    std::array<std::unique_ptr<WireClient>, N> clients;
+    for (std::size_t i = 0; i < N; ++i) {
+      clients[i] = admitted(names[i]);
+      if (!clients[i]) return {};
     }
-  }
-
-  // Connects a client and reads the greeting up to LEVL.
-  std::unique_ptr<WireClient> greeted() {
-    auto client = connectClient();
-    if (!client) return nullptr;
-    if (client->next() != "HELO" || client->next() != "LEVL:1") return nullptr;
-    return client;
+    for (std::size_t i = 0; i < N; ++i) {
+      for (std::size_t later = i + 1; later < N; ++later) {
+        const std::string packet = clients[i]->next();
+        if (packet.substr(0, 5) != "USER:") {
+          ADD_FAILURE() << names[i] << " read " << packet << " for the login of " << names[later];
+          return {};
+        }
+      }
+    }
+    return clients;
   }
 
   // The entries (each split into its fields) of one user list packet.
@@ -126,10 +124,8 @@ class WorkerTest : public ServiceFixture {
 
 TEST_F(WorkerTest, NewcomerGetsGreetingAndAdmissionInOrderAndIsAnnouncedToTheOthersOnly) {
   ASSERT_TRUE(startService());
-  auto alice = admitted("alice");
-  auto bob = admitted("bob");
+  auto [alice, bob] = admittedInTurn({"alice", "bob"});
   ASSERT_TRUE(alice && bob);
-  skipAnnouncements(*alice, 1);
 
   auto carol = connectClient();
   ASSERT_TRUE(carol);
@@ -238,12 +234,8 @@ TEST_F(WorkerTest, ClientBeyondTheCapacityIsRefusedAndASlotFreesForTheNext) {
 
 TEST_F(WorkerTest, DroppedUserIsAnnouncedGoneAndLoggedOnce) {
   ASSERT_TRUE(startService());
-  auto alice = admitted("alice");
-  auto bob = admitted("bob");
-  auto carol = admitted("carol");
+  auto [alice, bob, carol] = admittedInTurn({"alice", "bob", "carol"});
   ASSERT_TRUE(alice && bob && carol);
-  skipAnnouncements(*alice, 2);
-  skipAnnouncements(*bob, 1);
 
   carol->close();
   EXPECT_EQ(alice->next(), "GONE:carol");
@@ -264,10 +256,8 @@ TEST_F(WorkerTest, DroppedUserIsAnnouncedGoneAndLoggedOnce) {
 
 TEST_F(WorkerTest, QuitEndsTheSessionWithTheServersQuitAndAGoneNotice) {
   ASSERT_TRUE(startService());
-  auto alice = admitted("alice");
-  auto bob = admitted("bob");
+  auto [alice, bob] = admittedInTurn({"alice", "bob"});
   ASSERT_TRUE(alice && bob);
-  skipAnnouncements(*alice, 1);
   ASSERT_TRUE(alice->send("QUIT", "", "alice"));
   EXPECT_EQ(alice->next(), "QUIT");
   EXPECT_TRUE(alice->closedByPeer());
@@ -324,14 +314,9 @@ TEST_F(WorkerTest, ConnectTimeIsWhenTheConnectionWasAcceptedNotWhenItLoggedIn) {
 TEST_F(WorkerTest, UserWhoStopsReadingIsDisconnectedWhileOthersGoOn) {
   server.sendTimeoutMilliseconds = 300;
   ASSERT_TRUE(startService());
-  auto alice = admitted("alice");
-  auto bob = admitted("bob");
-  auto dave = admitted("dave");
-  auto carol = admitted("carol");
+  auto [alice, bob, dave, carol] = admittedInTurn({"alice", "bob", "dave", "carol"});
   ASSERT_TRUE(alice && bob && dave && carol);
   carol->socket().setReceiveBufferSize(4096);  // fills sooner; carol never reads again
-  skipAnnouncements(*bob, 2);
-  skipAnnouncements(*dave, 1);
 
   // bob and dave keep talking while alice floods carol.
   std::atomic<bool> flooding{true};
@@ -397,10 +382,8 @@ TEST_F(WorkerTest, UserWhoStopsReadingIsDisconnectedWhileOthersGoOn) {
 
 TEST_F(WorkerTest, HalfAHeaderThenACloseEndsTheSessionPromptly) {
   ASSERT_TRUE(startService());
-  auto alice = admitted("alice");
-  auto bob = admitted("bob");
+  auto [alice, bob] = admittedInTurn({"alice", "bob"});
   ASSERT_TRUE(alice && bob);
-  skipAnnouncements(*alice, 1);
   ASSERT_TRUE(bob->sendRaw(wireImage("PRIV", "bob", "alice\xFC" "hi\xFD").substr(0, 20)));
   const auto closedAt = Clock::now();
   bob->close();
@@ -411,10 +394,8 @@ TEST_F(WorkerTest, HalfAHeaderThenACloseEndsTheSessionPromptly) {
 
 TEST_F(WorkerTest, HeaderClaimingMoreThanTheLargestPayloadEndsTheSession) {
   ASSERT_TRUE(startService());
-  auto alice = admitted("alice");
-  auto bob = admitted("bob");
+  auto [alice, bob] = admittedInTurn({"alice", "bob"});
   ASSERT_TRUE(alice && bob);
-  skipAnnouncements(*alice, 1);
 
   // The largest payload is still a packet.
   const std::string largest = "alice\xFC" + std::string(MAX_PAYLOAD_SIZE - 7, 'x') + "\xFD";

@@ -33,11 +33,39 @@ ServiceFixture::~ServiceFixture() {
   if (server.running) server.stop();
 }
 
-bool ServiceFixture::startService() { return server.start() != 0; }
+bool ServiceFixture::startService() {
+  // The free port was only free when it was picked: another test running at the same time may
+  // have taken it since (as a listener, or as a connection's own end). Pick again then.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (server.start()) return true;
+    // Only a listener that could not be opened is worth another port.
+    if (server.listener.localPort != port || !server.runDiagnostics()) return false;
+    port = freeLoopbackPort();
+    server.listener.localPort = port;
+  }
+  return false;
+}
 
 std::unique_ptr<WireClient> ServiceFixture::connectClient() {
   auto client = std::make_unique<WireClient>(port);
   if (!client->connected()) return nullptr;
+  return client;
+}
+
+std::unique_ptr<WireClient> ServiceFixture::greeted() {
+  auto client = connectClient();
+  if (!client) {
+    ADD_FAILURE() << "cannot connect";
+    return nullptr;
+  }
+  const std::string hello = client->next();
+  const std::string level = client->next();
+  const std::string expected =
+      "LEVL:" + std::to_string(static_cast<int>(server.securityLevel.load()));
+  if (hello != "HELO" || level != expected) {
+    ADD_FAILURE() << "greeted with " << hello << ", " << level;
+    return nullptr;
+  }
   return client;
 }
 
@@ -47,26 +75,20 @@ std::unique_ptr<WireClient> ServiceFixture::login(const std::string& name,
   auto client = connectClient();
   if (!client) return nullptr;
   auto note = [seen](const std::string& packet) {
-    if (seen != nullptr) *seen += (seen->empty() ? "" : " ") + packet;
+    if (seen == nullptr) return;
+    const bool typeOnly = packet.rfind("USER", 0) == 0 || packet.rfind("SYID", 0) == 0;
+    *seen += (seen->empty() ? "" : " ") + (typeOnly ? packet.substr(0, 4) : packet);
   };
-  for (;;) {
-    std::string packet = client->next();
-    note(packet);
-    if (packet.rfind("LEVL", 0) == 0) break;
-    if (packet.empty() || packet.rfind("QUIT", 0) == 0) return nullptr;
-  }
-  std::string payload = name;
-  if (!password.empty() || server.securityLevel != FREEFORALL) payload += "\xFF" + password;
-  if (!client->sendText("USER", payload)) return nullptr;
-  for (;;) {
-    std::string packet = client->next();
-    note(packet.rfind("USER", 0) == 0 || packet.rfind("SYID", 0) == 0 ? packet.substr(0, 4)
-                                                                       : packet);
-    if (packet == "CONN") return client;
-    if (packet.empty() || packet.rfind("LERR", 0) == 0 || packet.rfind("QUIT", 0) == 0) {
-      return nullptr;
-    }
-  }
+  if (!client->logIn(name, password, note)) return nullptr;
+  return client;
+}
+
+std::unique_ptr<WireClient> ServiceFixture::admitted(const std::string& name) {
+  auto client = login(name);
+  if (!client) return nullptr;
+  const std::string echo = name + "\xFC" "admitted";
+  if (!client->sendText("PRIV", echo, name) || client->next() != "PRIV:" + echo) return nullptr;
+  return client;
 }
 
 namespace {

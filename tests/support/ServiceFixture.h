@@ -29,11 +29,18 @@ class ServiceFixture : public ::testing::Test {
   bool startService();
   // A TCP client connected to the service; nothing read yet.
   std::unique_ptr<WireClient> connectClient();
-  // Connects and logs in: reads HELO and LEVL, sends the USER packet (name, or name 0xFF
-  // password when a password is given), then reads up to and including CONN. Null when any
-  // of that fails. The packets read are appended to *seen as "TYPE" or "TYPE:text".
+  // Connects and reads the greeting: HELO, then LEVL with the service's level. Null (with a
+  // failure recorded) when anything else arrives.
+  std::unique_ptr<WireClient> greeted();
+  // Connects and logs in (WireClient::logIn). Null when any of that fails. The packets read
+  // are appended to *seen, separated by spaces, as "TYPE:text" ("TYPE" alone for the user
+  // list and the id, whose contents vary).
   std::unique_ptr<WireClient> login(const std::string& name, const std::string& password = "",
                                     std::string* seen = nullptr);
+  // Logs in, then sends the user a message of its own and reads it back as its next packet:
+  // the worker routes it only once the user's session loop runs, so by then the admission is
+  // over (the announcements to the others sent too). Null when any step fails.
+  std::unique_ptr<WireClient> admitted(const std::string& name);
   // The number of users in the registry (under the users mutex).
   int loggedInCount();
   // True once the user is in the registry.

@@ -33,8 +33,8 @@ std::string wireImage(const std::string& type, const std::string& senderName,
 
 WireClient::WireClient(std::unique_ptr<StreamSocket> socket) : socket_(std::move(socket)) {}
 
-WireClient::WireClient(std::uint16_t port)
-    : socket_(std::make_unique<StreamSocket>(port, "127.0.0.1")) {
+WireClient::WireClient(std::uint16_t port, const char* host)
+    : socket_(std::make_unique<StreamSocket>(port, host)) {
   if (!socket_->connect()) {
     socket_.reset();
     return;
@@ -42,18 +42,20 @@ WireClient::WireClient(std::uint16_t port)
   socket_->setReceiveTimeout(5);
 }
 
+bool WireClient::readableBefore(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+      deadline - std::chrono::steady_clock::now());
+  if (left.count() <= 0 || !socket_) return false;
+  return socket_->waitReadable(static_cast<long>(left.count() / 1000000),
+                               static_cast<long>(left.count() % 1000000));
+}
+
 bool WireClient::readBytes(std::string& bytes, std::size_t count, Milliseconds timeout) {
   bytes.clear();
   auto deadline = std::chrono::steady_clock::now() + timeout;
   char buffer[4096];
   while (bytes.size() < count) {
-    auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !socket_) return false;
-    if (!socket_->waitReadable(static_cast<long>(left.count() / 1000000),
-                               static_cast<long>(left.count() % 1000000))) {
-      return false;
-    }
+    if (!readableBefore(deadline)) return false;
     std::size_t want = count - bytes.size();
     std::int32_t got = socket_->receive(buffer, static_cast<std::int32_t>(
                                                     want < sizeof buffer ? want : sizeof buffer), 0);
@@ -99,13 +101,7 @@ bool WireClient::closedByPeer(Milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   char buffer[4096];
   for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !socket_) return false;
-    if (!socket_->waitReadable(static_cast<long>(left.count() / 1000000),
-                               static_cast<long>(left.count() % 1000000))) {
-      return false;
-    }
+    if (!readableBefore(deadline)) return false;
     if (socket_->receive(buffer, sizeof buffer, 0) <= 0) return true;
   }
 }
@@ -129,6 +125,29 @@ bool WireClient::send(const std::string& type, const std::string& payload,
 bool WireClient::sendText(const std::string& type, const std::string& text,
                           const std::string& senderName) {
   return send(type, text + "\xFD", senderName);
+}
+
+bool WireClient::logIn(const std::string& name, const std::string& password,
+                       const std::function<void(const std::string&)>& seen) {
+  auto read = [this, &seen] {
+    std::string packet = next();
+    if (seen) seen(packet);
+    return packet;
+  };
+  std::string level = read();
+  for (; level.rfind("LEVL", 0) != 0; level = read()) {
+    if (level.empty() || level.rfind("QUIT", 0) == 0) return false;
+  }
+  // At level 1 (FREEFORALL) the name alone is the answer.
+  std::string payload = name;
+  if (!password.empty() || level != "LEVL:1") payload += "\xFF" + password;
+  if (!sendText("USER", payload)) return false;
+  for (std::string packet = read(); packet != "CONN"; packet = read()) {
+    if (packet.empty() || packet.rfind("LERR", 0) == 0 || packet.rfind("QUIT", 0) == 0) {
+      return false;
+    }
+  }
+  return true;
 }
 
 std::string payloadOf(const Packet& packet) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,8 +31,8 @@ class WireClient {
 
   // Takes over a connected socket.
   explicit WireClient(std::unique_ptr<StreamSocket> socket);
-  // Connects to 127.0.0.1:port; connected() tells whether it worked.
-  explicit WireClient(std::uint16_t port);
+  // Connects to host:port; connected() tells whether it worked.
+  explicit WireClient(std::uint16_t port, const char* host = "127.0.0.1");
 
   bool connected() const { return socket_ != nullptr && socket_->handle >= 0; }
   StreamSocket& socket() { return *socket_; }
@@ -58,7 +59,18 @@ class WireClient {
                 const std::string& senderName = "");
   void close() { socket_.reset(); }
 
+  // Logs in on a connection whose LEVL has not been read yet: reads up to LEVL, sends USER
+  // with the name (then 0xFF and the password when one is given or the level asks for one),
+  // then reads up to and including CONN. False at a time-out, a close, a QUIT or a LERR.
+  // Every packet read, the empty one of a failed read too, goes to seen as next() gives it.
+  bool logIn(const std::string& name, const std::string& password = "",
+             const std::function<void(const std::string&)>& seen = nullptr);
+
  private:
+  // Waits until the socket has bytes (or the end) to read; false at the deadline or with no
+  // socket.
+  bool readableBefore(std::chrono::steady_clock::time_point deadline);
+
   std::unique_ptr<StreamSocket> socket_;
 };
 

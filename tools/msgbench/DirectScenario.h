@@ -3,38 +3,32 @@
 // thread at the other. Measures round trips per second and the round trip.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 
-#include "BenchLoop.h"
-#include "BenchOptions.h"
-#include "LatencyHistogram.h"
+#include "MeasuredScenario.h"
+#include "RoundTrips.h"
 #include "RoutedMessage.h"
-#include "Scenario.h"
 
 class BenchConnection;
+class LoopbackEcho;
 
-class DirectScenario : public Scenario {
+class DirectScenario : public MeasuredScenario {
  public:
   explicit DirectScenario(const BenchOptions& options);
   ~DirectScenario() override;
-  ScenarioReport run() override;
 
   void onPacket(BenchConnection& connection, const unsigned char* image, std::size_t size) override;
   void onClosed(BenchConnection& connection) override;
 
  private:
-  void sendNext();
+  bool open() override;
+  void startSending() override;
+  bool settled() const override { return !roundTrips_.waiting(); }
+  void reportMeasuring(const CpuMeter& meter) override;
+  void close() override;
 
-  const BenchOptions& options_;
-  BenchLoop loop_;
-  ScenarioReport report_;
+  std::unique_ptr<LoopbackEcho> echo_;
   std::unique_ptr<BenchConnection> connection_;
-  std::unique_ptr<RoutedMessage> message_;
-  LatencyHistogram roundTrip_;
-  bool measuring_ = false;
-  bool sending_ = false;
-  bool waiting_ = false;
-  std::uint32_t sequence_ = 0;
-  std::uint64_t roundTrips_ = 0;
+  RoutedMessage message_;
+  RoundTrips roundTrips_;
 };

@@ -1,6 +1,5 @@
 #include "FanoutScenario.h"
 
-#include <cstring>
 #include <string>
 
 #include "BenchClock.h"
@@ -15,9 +14,7 @@ constexpr double kAimMicroseconds = 0.3;
 }  // namespace
 
 FanoutScenario::FanoutScenario(const BenchOptions& options)
-    : options_(options),
-      users_(loop_, *this, options, UserGroup::numberedNames("f", options.users)),
-      report_("fanout"),
+    : UserGroupScenario(options, "fanout", UserGroup::numberedNames("f", options.users)),
       senders_(static_cast<std::size_t>(options.users)) {}
 
 void FanoutScenario::fillWindow(int index) {
@@ -29,11 +26,8 @@ void FanoutScenario::fillWindow(int index) {
   }
   const std::size_t words = (senders_.size() + 63) / 64;
   while (sender.window.size() < static_cast<std::size_t>(options_.window)) {
-    MessageBody body;
-    body.sender = static_cast<std::uint32_t>(index);
-    body.recipient = MessageBody::EVERYONE;
-    body.sequence = sender.nextSequence++;
-    body.sentAt = nowNanoseconds();
+    const MessageBody body = MessageBody::leavingNow(static_cast<std::uint32_t>(index),
+                                                     MessageBody::EVERYONE, sender.nextSequence++);
     connection.send(sender.message->stamp(body), sender.message->size());
     sender.window.push_back({body.sequence, body.sentAt, 0, std::vector<std::uint64_t>(words, 0)});
     ++sender.sent;
@@ -48,11 +42,7 @@ std::uint64_t FanoutScenario::inFlight() const {
 
 void FanoutScenario::onPacket(BenchConnection& connection, const unsigned char* image,
                               std::size_t size) {
-  if (std::memcmp(image, "USER", 4) == 0 || std::memcmp(image, "GONE", 4) == 0) return;
-  if (std::memcmp(image, "PRIV", 4) != 0) {
-    report_.unexpected(connection.name(), image, size);
-    return;
-  }
+  if (!isMessage(connection, image, size)) return;
   const std::uint64_t now = nowNanoseconds();
   MessageBody body;
   if (!body.readFromImage(image, size) || body.sender >= senders_.size() ||
@@ -61,11 +51,7 @@ void FanoutScenario::onPacket(BenchConnection& connection, const unsigned char* 
                     connection.name().c_str());
     return;
   }
-  const std::string& senderName = users_[static_cast<int>(body.sender)].name();
-  if (!RoutedMessage::sentBy(image, senderName)) {
-    report_.problem("message %u of %s arrived with another sender name in its header",
-                    body.sequence, senderName.c_str());
-  }
+  const std::string& senderName = senderOf(image, body);
   Sender& sender = senders_[body.sender];
   std::size_t at = 0;
   while (at < sender.window.size() && sender.window[at].sequence != body.sequence) ++at;
@@ -95,37 +81,11 @@ void FanoutScenario::onPacket(BenchConnection& connection, const unsigned char* 
   if (sending_) fillWindow(static_cast<int>(body.sender));
 }
 
-void FanoutScenario::onClosed(BenchConnection& connection) {
-  if (measuring_) {
-    report_.problem("%s lost its connection: %s", connection.name().c_str(),
-                    connection.failure().c_str());
-  }
+void FanoutScenario::startSending() {
+  for (int i = 0; i < users_.size(); ++i) fillWindow(i);
 }
 
-ScenarioReport FanoutScenario::run() {
-  std::string problem;
-  if (!loop_.valid()) {
-    report_.problem("no event poller");
-    return report_;
-  }
-  if (!users_.logIn(&problem)) {
-    report_.problem("%s", problem.c_str());
-    users_.logOut(&problem);
-    return report_;
-  }
-
-  CpuMeter meter(options_.serverPid);
-  measuring_ = true;
-  sending_ = true;
-  meter.start();
-  for (int i = 0; i < users_.size(); ++i) fillWindow(i);
-  loop_.runUntil([] { return false; }, meter.startedAt() + secondsToNanoseconds(options_.duration));
-  sending_ = false;
-  loop_.runUntil([this] { return inFlight() == 0; },
-                 nowNanoseconds() + secondsToNanoseconds(options_.drainSeconds()));
-  meter.stop();
-  measuring_ = false;
-
+void FanoutScenario::reportMeasuring(const CpuMeter& meter) {
   std::uint64_t sent = 0;
   std::uint64_t missing = 0;
   for (const Sender& sender : senders_) {
@@ -148,6 +108,4 @@ ScenarioReport FanoutScenario::run() {
   if (missing > 0) {
     report_.problem("%llu deliveries never arrived", static_cast<unsigned long long>(missing));
   }
-  if (!users_.logOut(&problem)) report_.problem("logging out: %s", problem.c_str());
-  return report_;
 }

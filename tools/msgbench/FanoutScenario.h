@@ -8,20 +8,15 @@
 #include <memory>
 #include <vector>
 
-#include "BenchLoop.h"
-#include "BenchOptions.h"
 #include "LatencyHistogram.h"
 #include "RoutedMessage.h"
-#include "Scenario.h"
-#include "UserGroup.h"
+#include "UserGroupScenario.h"
 
-class FanoutScenario : public Scenario {
+class FanoutScenario : public UserGroupScenario {
  public:
   explicit FanoutScenario(const BenchOptions& options);
-  ScenarioReport run() override;
 
   void onPacket(BenchConnection& connection, const unsigned char* image, std::size_t size) override;
-  void onClosed(BenchConnection& connection) override;
 
  private:
   struct InFlight {
@@ -37,18 +32,15 @@ class FanoutScenario : public Scenario {
     std::unique_ptr<RoutedMessage> message;
   };
 
+  void startSending() override;
+  bool settled() const override { return inFlight() == 0; }
+  void reportMeasuring(const CpuMeter& meter) override;
   void fillWindow(int sender);
   std::uint64_t inFlight() const;
 
-  const BenchOptions& options_;
-  BenchLoop loop_;
-  UserGroup users_;
-  ScenarioReport report_;
   std::vector<Sender> senders_;
   LatencyHistogram toLast_;
   LatencyHistogram toEach_;
-  bool measuring_ = false;
-  bool sending_ = false;
   std::uint64_t deliveries_ = 0;
   std::uint64_t completed_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "BenchClock.h"
 #include "protocol/Packet.h"
 
 namespace {
@@ -34,6 +35,16 @@ bool readHex(const unsigned char* at, int digits, std::uint64_t* value) {
 }
 
 }  // namespace
+
+MessageBody MessageBody::leavingNow(std::uint32_t sender, std::uint32_t recipient,
+                                   std::uint32_t sequence) {
+  MessageBody body;
+  body.sender = sender;
+  body.recipient = recipient;
+  body.sequence = sequence;
+  body.sentAt = nowNanoseconds();
+  return body;
+}
 
 void MessageBody::write(unsigned char* at) const {
   at[0] = 'm';

@@ -15,6 +15,10 @@ class MessageBody {
   // The recipient number of a message to everyone.
   static constexpr std::uint32_t EVERYONE = 0xFFFF;
 
+  // The fields of a message that leaves now: sentAt is nowNanoseconds().
+  static MessageBody leavingNow(std::uint32_t sender, std::uint32_t recipient,
+                                std::uint32_t sequence);
+
   // Writes the fields into the first FIELDS_SIZE bytes at `at`.
   void write(unsigned char* at) const;
   // Reads the fields from a body of `size` bytes; false when it is not one of ours.

@@ -4,39 +4,24 @@
 // round trip, which the report compares with the direct scenario's of the same run.
 #pragma once
 
-#include <cstdint>
-#include <memory>
-
-#include "BenchLoop.h"
-#include "BenchOptions.h"
-#include "LatencyHistogram.h"
+#include "RoundTrips.h"
 #include "RoutedMessage.h"
-#include "Scenario.h"
-#include "UserGroup.h"
+#include "UserGroupScenario.h"
 
-class PingPongScenario : public Scenario {
+class PingPongScenario : public UserGroupScenario {
  public:
   // directP50Microseconds: the direct round trip of the same run (0 when not measured).
   PingPongScenario(const BenchOptions& options, double directP50Microseconds);
-  ScenarioReport run() override;
 
   void onPacket(BenchConnection& connection, const unsigned char* image, std::size_t size) override;
-  void onClosed(BenchConnection& connection) override;
 
  private:
-  void sendPing();
+  void startSending() override;
+  bool settled() const override { return !roundTrips_.waiting(); }
+  void reportMeasuring(const CpuMeter& meter) override;
 
-  const BenchOptions& options_;
   double directP50_;
-  BenchLoop loop_;
-  UserGroup users_;
-  ScenarioReport report_;
-  std::unique_ptr<RoutedMessage> ping_;
-  std::unique_ptr<RoutedMessage> pong_;
-  LatencyHistogram roundTrip_;
-  bool measuring_ = false;
-  bool sending_ = false;
-  bool waiting_ = false;  // a ping is on its way, or its answer
-  std::uint32_t sequence_ = 0;
-  std::uint64_t roundTrips_ = 0;
+  RoutedMessage ping_;
+  RoutedMessage pong_;
+  RoundTrips roundTrips_;
 };

@@ -1,6 +1,5 @@
 #include "ThroughputScenario.h"
 
-#include <cstring>
 #include <string>
 
 #include "BenchClock.h"
@@ -15,9 +14,7 @@ constexpr double kAimMicroseconds = 1.0;
 }  // namespace
 
 ThroughputScenario::ThroughputScenario(const BenchOptions& options)
-    : options_(options),
-      users_(loop_, *this, options, UserGroup::numberedNames("t", options.users)),
-      report_("throughput"),
+    : UserGroupScenario(options, "throughput", UserGroup::numberedNames("t", options.users)),
       senders_(static_cast<std::size_t>(options.users)),
       nextExpected_(static_cast<std::size_t>(options.users) * options.users, 0) {
   for (Sender& sender : senders_) sender.toRecipient.resize(senders_.size());
@@ -45,11 +42,8 @@ void ThroughputScenario::fillWindow(int index) {
                                                 users_[static_cast<int>(recipient)].name(),
                                                 static_cast<std::size_t>(options_.bodySize));
     }
-    MessageBody body;
-    body.sender = static_cast<std::uint32_t>(index);
-    body.recipient = recipient;
-    body.sequence = sender.nextSequence++;
-    body.sentAt = nowNanoseconds();
+    const MessageBody body = MessageBody::leavingNow(static_cast<std::uint32_t>(index),
+                                                     recipient, sender.nextSequence++);
     connection.send(message->stamp(body), message->size());
     sender.window.push_back({body.sequence, recipient});
     ++sender.sent;
@@ -64,11 +58,7 @@ std::uint64_t ThroughputScenario::inFlight() const {
 
 void ThroughputScenario::onPacket(BenchConnection& connection, const unsigned char* image,
                                   std::size_t size) {
-  if (std::memcmp(image, "USER", 4) == 0 || std::memcmp(image, "GONE", 4) == 0) return;
-  if (std::memcmp(image, "PRIV", 4) != 0) {
-    report_.unexpected(connection.name(), image, size);
-    return;
-  }
+  if (!isMessage(connection, image, size)) return;
   const std::uint64_t now = nowNanoseconds();
   MessageBody body;
   if (!body.readFromImage(image, size) || body.sender >= senders_.size()) {
@@ -85,11 +75,7 @@ void ThroughputScenario::onPacket(BenchConnection& connection, const unsigned ch
                     connection.name().c_str());
     return;
   }
-  const std::string& senderName = users_[static_cast<int>(body.sender)].name();
-  if (!RoutedMessage::sentBy(image, senderName)) {
-    report_.problem("message %u of %s arrived with another sender name in its header",
-                    body.sequence, senderName.c_str());
-  }
+  const std::string& senderName = senderOf(image, body);
   std::uint32_t& expected = nextExpected_[self * senders_.size() + body.sender];
   if (body.sequence < expected) {
     report_.problem("message %u of %s reached %s out of order or twice", body.sequence,
@@ -112,37 +98,11 @@ void ThroughputScenario::onPacket(BenchConnection& connection, const unsigned ch
   if (sending_) fillWindow(static_cast<int>(body.sender));
 }
 
-void ThroughputScenario::onClosed(BenchConnection& connection) {
-  if (measuring_) {
-    report_.problem("%s lost its connection: %s", connection.name().c_str(),
-                    connection.failure().c_str());
-  }
+void ThroughputScenario::startSending() {
+  for (int i = 0; i < users_.size(); ++i) fillWindow(i);
 }
 
-ScenarioReport ThroughputScenario::run() {
-  std::string problem;
-  if (!loop_.valid()) {
-    report_.problem("no event poller");
-    return report_;
-  }
-  if (!users_.logIn(&problem)) {
-    report_.problem("%s", problem.c_str());
-    users_.logOut(&problem);
-    return report_;
-  }
-
-  CpuMeter meter(options_.serverPid);
-  measuring_ = true;
-  sending_ = true;
-  meter.start();
-  for (int i = 0; i < users_.size(); ++i) fillWindow(i);
-  loop_.runUntil([] { return false; }, meter.startedAt() + secondsToNanoseconds(options_.duration));
-  sending_ = false;
-  loop_.runUntil([this] { return inFlight() == 0; },
-                 nowNanoseconds() + secondsToNanoseconds(options_.drainSeconds()));
-  meter.stop();
-  measuring_ = false;
-
+void ThroughputScenario::reportMeasuring(const CpuMeter& meter) {
   std::uint64_t sent = 0;
   for (const Sender& sender : senders_) sent += sender.sent;
   const std::uint64_t lost = inFlight();
@@ -158,6 +118,4 @@ ScenarioReport ThroughputScenario::run() {
   if (lost > 0) {
     report_.problem("%llu messages never arrived", static_cast<unsigned long long>(lost));
   }
-  if (!users_.logOut(&problem)) report_.problem("logging out: %s", problem.c_str());
-  return report_;
 }

@@ -9,20 +9,15 @@
 #include <memory>
 #include <vector>
 
-#include "BenchLoop.h"
-#include "BenchOptions.h"
 #include "LatencyHistogram.h"
 #include "RoutedMessage.h"
-#include "Scenario.h"
-#include "UserGroup.h"
+#include "UserGroupScenario.h"
 
-class ThroughputScenario : public Scenario {
+class ThroughputScenario : public UserGroupScenario {
  public:
   explicit ThroughputScenario(const BenchOptions& options);
-  ScenarioReport run() override;
 
   void onPacket(BenchConnection& connection, const unsigned char* image, std::size_t size) override;
-  void onClosed(BenchConnection& connection) override;
 
  private:
   struct InFlight {
@@ -36,20 +31,17 @@ class ThroughputScenario : public Scenario {
     std::vector<std::unique_ptr<RoutedMessage>> toRecipient;  // built when first needed
   };
 
+  void startSending() override;
+  bool settled() const override { return inFlight() == 0; }
+  void reportMeasuring(const CpuMeter& meter) override;
   void fillWindow(int sender);
   std::uint32_t pickRecipient(int sender);
   std::uint64_t inFlight() const;
 
-  const BenchOptions& options_;
-  BenchLoop loop_;
-  UserGroup users_;
-  ScenarioReport report_;
   std::vector<Sender> senders_;
   // For each recipient and sender, one more than the last sequence number received.
   std::vector<std::uint32_t> nextExpected_;
   LatencyHistogram latency_;
-  bool measuring_ = false;
-  bool sending_ = false;
   std::uint64_t delivered_ = 0;
   std::uint64_t random_ = 0x9E3779B97F4A7C15ull;
 };
