@@ -21,6 +21,7 @@ BenchLoop::BenchLoop() {
 void BenchLoop::runOnce(int milliseconds) {
   EventPoller::Event events[kEventsPerWait];
   const int ready = poller_.wait(events, kEventsPerWait, milliseconds);
+  if (ready > 0) eventsHandled_ += static_cast<std::uint64_t>(ready);
   for (int i = 0; i < ready; ++i) {
     static_cast<BenchConnection*>(events[i].context)->handle(events[i].events);
   }

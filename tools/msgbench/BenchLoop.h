@@ -30,8 +30,12 @@ class BenchLoop {
   // A connection is closing: nothing more is done for it in this turn's flush.
   void forget(BenchConnection* connection);
 
+  // Events handled since the loop was made: grows while anything arrives.
+  std::uint64_t eventsHandled() const { return eventsHandled_; }
+
  private:
   EventPoller poller_;
   std::vector<BenchConnection*> pending_;
   std::vector<BenchConnection*> flushing_;
+  std::uint64_t eventsHandled_ = 0;
 };

@@ -14,8 +14,8 @@ class BenchOptions {
   static const char* usage();
   // True when name is one of the scenarios (not "all").
   static bool knownScenario(const std::string& name);
-  // How long the messages still under way when the sending stops may take to arrive: as long
-  // as the measuring, within 1 to 5 seconds. What has not arrived by then is lost.
+  // How long the messages still under way when the sending stops may go without any arrival:
+  // as long as the measuring, within 1 to 5 seconds. What has not arrived by then is lost.
   double drainSeconds() const;
   // True when the scenario is to run.
   bool wants(const std::string& scenario) const;

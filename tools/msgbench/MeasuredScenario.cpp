@@ -15,6 +15,25 @@ void MeasuredScenario::onClosed(BenchConnection& connection) {
   }
 }
 
+void MeasuredScenario::drain() {
+  // A slow server is not a lossy one: what is under way may take its time as long as something
+  // keeps arriving. Only a whole quiet drain time (or the outer limit) ends the wait.
+  const std::uint64_t quietTime = secondsToNanoseconds(options_.drainSeconds());
+  const std::uint64_t limit = nowNanoseconds() + secondsToNanoseconds(kLongestDrainSeconds);
+  std::uint64_t seen = loop_.eventsHandled();
+  std::uint64_t quietUntil = nowNanoseconds() + quietTime;
+  while (!settled()) {
+    const std::uint64_t now = nowNanoseconds();
+    if (now >= quietUntil || now >= limit) return;
+    loop_.runUntil([this, seen] { return settled() || loop_.eventsHandled() != seen; },
+                   quietUntil < limit ? quietUntil : limit);
+    if (loop_.eventsHandled() != seen) {
+      seen = loop_.eventsHandled();
+      quietUntil = nowNanoseconds() + quietTime;
+    }
+  }
+}
+
 ScenarioReport MeasuredScenario::run() {
   if (!open()) return report_;
 
@@ -25,8 +44,7 @@ ScenarioReport MeasuredScenario::run() {
   startSending();
   loop_.runUntil([] { return false; }, meter.startedAt() + secondsToNanoseconds(options_.duration));
   sending_ = false;
-  loop_.runUntil([this] { return settled(); },
-                 nowNanoseconds() + secondsToNanoseconds(options_.drainSeconds()));
+  drain();
   meter.stop();
   measuring_ = false;
 

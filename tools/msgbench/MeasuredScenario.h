@@ -1,6 +1,6 @@
 // MeasuredScenario: the run that every scenario of messages sent for a while shares. It opens
 // the scenario's connections, starts the processor-time meter, lets the scenario send for the
-// configured duration, gives what is still under way then a bounded time to arrive, stops the
+// configured duration, lets what is still under way arrive (until it stops coming), stops the
 // meter, and has the scenario report what it measured and close. A connection lost while the
 // meter runs is a problem.
 // Thread safety: the loop's thread only.
@@ -39,5 +39,11 @@ class MeasuredScenario : public Scenario {
   bool sending_ = false;    // new messages may leave
 
  private:
+  // The longest wait for what is under way, however slowly it keeps arriving.
+  static constexpr double kLongestDrainSeconds = 60.0;
+
+  // Runs the loop until nothing is under way, or nothing has arrived for a drain time.
+  void drain();
+
   int meteredPid_;
 };
