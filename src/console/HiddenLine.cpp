@@ -27,14 +27,26 @@ const char* readHiddenLine(const char* prompt, bool* tooLong) {
     reportTerminalFailure();
     return nullptr;
   }
-  ConsoleInput::prompt(prompt);
+  if (!terminal) {
+    ConsoleInput::prompt(prompt);
+  } else if (!writeTerminal(prompt)) {
+    setInputEcho(true);
+    reportTerminalFailure();
+    return nullptr;
+  }
   char line[TEXT_LINE_SIZE];
   bool cut = false;
   int length = ConsoleInput::readLine(line, sizeof line, &cut);
   // Whatever else was typed ahead on the terminal is not for the next question.
   if (terminal) discardPendingInput();
-  std::printf("\n");
-  std::fflush(stdout);
+  if (!terminal) {
+    std::printf("\n");
+    std::fflush(stdout);
+  } else if (!writeTerminal("\n")) {
+    setInputEcho(true);
+    reportTerminalFailure();
+    return nullptr;
+  }
   if (terminal && !setInputEcho(true)) {
     reportTerminalFailure();
     return nullptr;

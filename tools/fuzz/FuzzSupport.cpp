@@ -108,10 +108,10 @@ std::string drain(StreamSocket& socket) {
 
 FuzzServer::FuzzServer(int capacity) : server(capacity) {
   const std::filesystem::path& folder = fuzzFolder();
-  server.setPasswdFile((folder / "passwd").c_str());
-  server.setHostsFile((folder / "hosts").c_str());
-  server.setConnectionLogFile((folder / "connectionlog").c_str());
-  server.setErrorLogFile((folder / ".servererrors").c_str());
+  server.setPasswdFile((folder / "passwd").string().c_str());
+  server.setHostsFile((folder / "hosts").string().c_str());
+  server.setConnectionLogFile((folder / "connectionlog").string().c_str());
+  server.setErrorLogFile((folder / ".servererrors").string().c_str());
   server.loginTimeout = 0;
   // A client end that is not read in time only costs the input a little time.
   server.sendTimeoutMilliseconds = 20;

@@ -36,11 +36,11 @@ int main(int argc, char** argv) {
   for (const std::filesystem::path& input : inputs) {
     std::ifstream in(input, std::ios::binary);
     if (!in) {
-      std::fprintf(stderr, "cannot read %s\n", input.c_str());
+      std::fprintf(stderr, "cannot read %s\n", input.string().c_str());
       return 2;
     }
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::fprintf(stderr, "replaying %s (%zu bytes)\n", input.c_str(), bytes.size());
+    std::fprintf(stderr, "replaying %s (%zu bytes)\n", input.string().c_str(), bytes.size());
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   }
   std::fprintf(stderr, "replayed %zu inputs\n", inputs.size());

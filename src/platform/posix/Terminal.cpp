@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace {
 int lastError = 0;
@@ -31,6 +32,13 @@ bool setInputEcho(bool on) {
 }
 
 void discardPendingInput() { ::tcflush(STDIN_FILENO, TCIFLUSH); }
+
+// The terminal is standard output here, as for every other prompt.
+bool writeTerminal(const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+  return true;
+}
 
 int lastTerminalError() { return lastError; }
 const char* lastTerminalCall() { return lastCall; }

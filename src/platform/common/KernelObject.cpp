@@ -16,6 +16,7 @@ KernelObject::KernelObject(const char* name_)
 
 KernelObject::~KernelObject() {
   if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+    // The registry closes the kernel object with the last wrapper of its name.
     NamedMutexRegistry::closeHandle(handle);
     handle = nullptr;
   }

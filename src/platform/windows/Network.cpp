@@ -1,0 +1,78 @@
+#include "platform/windows/WindowsApi.h"
+
+#include "platform/Network.h"
+
+#include <cstring>
+
+#include "platform/Socket.h"
+
+bool ensureWinsock() {
+  // Never cleaned up: the process's end does that, after every socket of it is gone.
+  static const bool started = [] {
+    WSADATA data;
+    return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  return started;
+}
+
+void keepFromChildren(SOCKET socket) {
+  if (socket != INVALID_SOCKET) {
+    ::SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+  }
+}
+
+SOCKET openTcpSocket() {
+  if (!ensureWinsock()) return INVALID_SOCKET;
+  SOCKET socket = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                               WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  if (socket == INVALID_SOCKET) {
+    // Systems before Windows 7 SP1 do not know the flag: clear the inheritance afterwards.
+    socket = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+  }
+  keepFromChildren(socket);
+  return socket;
+}
+
+Bool16 startWinsock() {
+  WSADATA data;
+  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return 0;
+  if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 2) {
+    ::WSACleanup();
+    return 0;
+  }
+  return 1;
+}
+
+Bool16 stopWinsock() { return ::WSACleanup() == 0 ? 1 : 0; }
+
+bool resolveHostName(const char* name, char (&text)[16]) {
+  if (name == nullptr || name[0] == '\0' || !ensureWinsock()) return false;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) return false;
+  char dotted[INET_ADDRSTRLEN];
+  auto* address = reinterpret_cast<sockaddr_in*>(found->ai_addr);
+  bool converted = ::inet_ntop(AF_INET, &address->sin_addr, dotted, sizeof dotted) != nullptr;
+  ::freeaddrinfo(found);
+  if (!converted) return false;
+  copyAddressText(text, dotted);
+  return true;
+}
+
+bool resolveOwnAddress(char (&text)[16]) {
+  if (!ensureWinsock()) return false;
+  char hostName[256];
+  if (::gethostname(hostName, sizeof hostName) != 0) return false;
+  hostName[sizeof hostName - 1] = '\0';
+  return resolveHostName(hostName, text);
+}
+
+std::uint32_t convertAddress(const char* text) {
+  if (text == nullptr) return 0xFFFFFFFFu;
+  return static_cast<std::uint32_t>(::inet_addr(text));
+}
+
+std::uint32_t networkToHost32(std::uint32_t value) { return ntohl(value); }
+std::uint32_t hostToNetwork32(std::uint32_t value) { return htonl(value); }

@@ -1,0 +1,81 @@
+#include "platform/windows/WindowsApi.h"
+
+#include "platform/ServerSocket.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "platform/windows/SocketStates.h"
+
+ServerSocket::ServerSocket(std::uint16_t port, std::uint16_t backlog_)
+    : Socket(port), backlog(backlog_) {}
+
+ServerSocket::ServerSocket(std::uint16_t port, const char* address, std::uint16_t backlog_)
+    : Socket(port, address), backlog(backlog_) {}
+
+ServerSocket::~ServerSocket() = default;
+
+Bool16 ServerSocket::open() {
+  SOCKET socket = openTcpSocket();
+  if (socket == INVALID_SOCKET) {
+    handle = INVALID_SOCKET_HANDLE;
+    return 0;
+  }
+  handle = static_cast<SocketHandle>(socket);
+  // No SO_REUSEADDR: Windows lets a listener bind a port whose old connections linger after a
+  // stop without it, and with it would let this listener take a port that another one holds.
+  if (!bindLocal()) return 0;
+  if (::listen(socket, backlog) != 0) return 0;
+  return 1;
+}
+
+SocketHandle ServerSocket::accept(void* peerAddress) {
+  if (handle == INVALID_SOCKET_HANDLE) return 0;
+  const SOCKET listener = static_cast<SOCKET>(handle);
+  // The accept itself cannot be woken by a shutdown made by another thread: wait for a
+  // connection in short steps instead, which also gives accept the receive time-out that
+  // Winsock leaves to receives alone.
+  DWORD timeout = 0;
+  int length = sizeof timeout;
+  if (::getsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&timeout),
+                   &length) != 0) {
+    timeout = 0;
+  }
+  const bool nonBlocking = SocketStates::isNonBlocking(handle);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+  for (;;) {
+    if (SocketStates::isShutDown(handle)) return 0;
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(listener, &set);
+    timeval step{0, nonBlocking ? 0 : SocketStates::WAIT_STEP_MILLISECONDS * 1000};
+    int ready = ::select(0, &set, nullptr, nullptr, &step);
+    if (ready < 0) return 0;
+    if (ready > 0) break;
+    if (nonBlocking) return 0;
+    if (timeout != 0 && std::chrono::steady_clock::now() >= deadline) return 0;
+  }
+  sockaddr_in address{};
+  int size = sizeof address;
+  SOCKET accepted = ::accept(listener, reinterpret_cast<sockaddr*>(&address), &size);
+  if (accepted == INVALID_SOCKET) return 0;
+  keepFromChildren(accepted);
+  // An accepted socket takes the listener's non-blocking mode; the server's connections are
+  // blocking, as on every other system.
+  u_long off = 0;
+  ::ioctlsocket(accepted, FIONBIO, &off);
+  SocketStates::forget(static_cast<SocketHandle>(accepted));
+  if (peerAddress != nullptr) std::memcpy(peerAddress, &address, sizeof address);
+  return static_cast<SocketHandle>(accepted);
+}
+
+std::uint16_t ServerSocket::boundPort() {
+  if (handle == INVALID_SOCKET_HANDLE) return 0;
+  sockaddr_in address{};
+  int length = sizeof address;
+  if (::getsockname(static_cast<SOCKET>(handle), reinterpret_cast<sockaddr*>(&address),
+                    &length) != 0) {
+    return 0;
+  }
+  return ntohs(address.sin_port);
+}

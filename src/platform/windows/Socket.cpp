@@ -1,0 +1,242 @@
+#include "platform/windows/WindowsApi.h"
+
+#include "platform/Socket.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "platform/Network.h"
+#include "platform/windows/SocketStates.h"
+
+// The options that Windows 10 (1709) added for the keep-alive timing, where the headers do
+// not know them yet.
+#ifndef TCP_KEEPIDLE
+#define TCP_KEEPIDLE 3
+#endif
+#ifndef TCP_KEEPCNT
+#define TCP_KEEPCNT 16
+#endif
+#ifndef TCP_KEEPINTVL
+#define TCP_KEEPINTVL 17
+#endif
+#ifndef SIO_KEEPALIVE_VALS
+#define SIO_KEEPALIVE_VALS _WSAIOW(IOC_VENDOR, 4)
+struct tcp_keepalive {
+  u_long onoff;
+  u_long keepalivetime;
+  u_long keepaliveinterval;
+};
+#endif
+
+namespace {
+
+SOCKET native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
+
+}  // namespace
+
+void copyAddressText(char (&field)[16], const char* text) {
+  std::memset(field, 0, sizeof field);
+  if (text == nullptr) return;
+  std::size_t length = std::strlen(text);
+  std::memcpy(field, text, length < sizeof field - 1 ? length : sizeof field - 1);
+}
+
+Socket::Socket() : localPort(0), localAddress{}, handle(INVALID_SOCKET_HANDLE) {}
+
+Socket::Socket(std::uint16_t port) : Socket() { localPort = port; }
+
+Socket::Socket(std::uint16_t port, const char* address) : Socket(port) {
+  copyAddressText(localAddress, address);
+}
+
+Socket::~Socket() {
+  if (handle != INVALID_SOCKET_HANDLE) close();
+}
+
+Bool16 Socket::close() {
+  if (handle == INVALID_SOCKET_HANDLE) return 0;
+  if (::closesocket(native(handle)) != 0) return 0;
+  SocketStates::forget(handle);
+  handle = INVALID_SOCKET_HANDLE;
+  return 1;
+}
+
+Bool16 Socket::shutdownBoth() {
+  if (handle == INVALID_SOCKET_HANDLE) return 0;
+  // Winsock shuts down only connected sockets, and does not wake a thread that waits on one:
+  // the mark does both, for every wait of this backend.
+  bool shut = ::shutdown(native(handle), SD_BOTH) == 0;
+  if (!shut) {
+    BOOL listening = FALSE;
+    int length = sizeof listening;
+    shut = ::getsockopt(native(handle), SOL_SOCKET, SO_ACCEPTCONN,
+                        reinterpret_cast<char*>(&listening), &length) == 0 &&
+           listening != FALSE;
+  }
+  if (!shut) return 0;
+  SocketStates::markShutDown(handle);
+  return 1;
+}
+
+void Socket::setLocalAddress(const char* address) { copyAddressText(localAddress, address); }
+
+char* Socket::getLocalAddress(char* buffer, std::size_t size) {
+  if (localAddress[0] == '\0') {
+    char resolved[16];
+    if (resolveOwnAddress(resolved)) copyAddressText(localAddress, resolved);
+  }
+  if (buffer == nullptr || size == 0) return buffer;
+  std::strncpy(buffer, localAddress, size - 1);
+  buffer[size - 1] = '\0';
+  return buffer;
+}
+
+bool Socket::bindLocal() {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(localPort);
+  address.sin_addr.s_addr = localAddress[0] != '\0' ? ::inet_addr(localAddress) : htonl(INADDR_ANY);
+  return ::bind(native(handle), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+Bool16 Socket::setNonBlocking() {
+  if (handle == INVALID_SOCKET_HANDLE) return 0;
+  u_long on = 1;
+  if (::ioctlsocket(native(handle), FIONBIO, &on) != 0) return 0;
+  SocketStates::setNonBlocking(handle, true);
+  return 1;
+}
+
+Bool16 Socket::setBlocking() {
+  if (handle == INVALID_SOCKET_HANDLE) return 0;
+  u_long off = 0;
+  if (::ioctlsocket(native(handle), FIONBIO, &off) != 0) return 0;
+  SocketStates::setNonBlocking(handle, false);
+  return 1;
+}
+
+namespace {
+
+// Waits with select, one socket in one set, in steps short enough to notice a shutdown made by
+// another thread. A socket that has been shut down is "ready": the next call will not block,
+// and it reports what happened.
+Bool16 waitFor(SocketHandle handle, long seconds, long microseconds, bool forWriting) {
+  if (handle == INVALID_SOCKET_HANDLE) return 0;
+  long long total = static_cast<long long>(seconds) * 1000000 + microseconds;
+  if (total < 0) total = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(total);
+  for (;;) {
+    if (SocketStates::isShutDown(handle)) return 1;
+    auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    if (left < 0) left = 0;
+    long long step = std::min<long long>(left, SocketStates::WAIT_STEP_MILLISECONDS * 1000LL);
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(native(handle), &set);
+    timeval time{static_cast<long>(step / 1000000), static_cast<long>(step % 1000000)};
+    int ready = ::select(0, forWriting ? nullptr : &set, forWriting ? &set : nullptr, nullptr,
+                         &time);
+    if (ready < 0) return 0;
+    if (ready > 0) return FD_ISSET(native(handle), &set) ? 1 : 0;
+    if (left <= step) return 0;
+  }
+}
+
+}  // namespace
+
+Bool16 Socket::waitReadable(long seconds, long microseconds) {
+  return waitFor(handle, seconds, microseconds, false);
+}
+
+Bool16 Socket::waitWritable(long seconds, long microseconds) {
+  return waitFor(handle, seconds, microseconds, true);
+}
+
+Bool16 Socket::setOption(int level, int option, const void* value, int length) {
+  if (handle == INVALID_SOCKET_HANDLE || length < 0) return 0;
+  return ::setsockopt(native(handle), level, option, static_cast<const char*>(value), length) == 0
+             ? 1
+             : 0;
+}
+
+Bool16 Socket::getOption(int level, int option, void* value, int* length) {
+  if (handle == INVALID_SOCKET_HANDLE || length == nullptr || *length < 0) return 0;
+  return ::getsockopt(native(handle), level, option, static_cast<char*>(value), length) == 0 ? 1
+                                                                                           : 0;
+}
+
+namespace {
+
+// Winsock takes the two time-outs as milliseconds in a 32-bit integer; the interface speaks in
+// whole seconds.
+Bool16 setTimeout(Socket& socket, int option, int seconds) {
+  if (seconds < 0) return 0;
+  DWORD milliseconds = seconds > static_cast<int>(MAXDWORD / 1000)
+                           ? MAXDWORD
+                           : static_cast<DWORD>(seconds) * 1000;
+  return socket.setOption(SOL_SOCKET, option, &milliseconds, sizeof milliseconds);
+}
+
+int getTimeout(Socket& socket, int option) {
+  DWORD milliseconds = 0;
+  int length = sizeof milliseconds;
+  if (!socket.getOption(SOL_SOCKET, option, &milliseconds, &length)) return -1;
+  return static_cast<int>((milliseconds + 999) / 1000);
+}
+
+Bool16 setInt(Socket& socket, int level, int option, int value) {
+  return socket.setOption(level, option, &value, sizeof value);
+}
+
+int getInt(Socket& socket, int option) {
+  int value = 0;
+  int length = sizeof value;
+  if (!socket.getOption(SOL_SOCKET, option, &value, &length)) return -1;
+  return value;
+}
+
+}  // namespace
+
+Bool16 Socket::setReceiveTimeout(int seconds) { return setTimeout(*this, SO_RCVTIMEO, seconds); }
+Bool16 Socket::setSendTimeout(int seconds) { return setTimeout(*this, SO_SNDTIMEO, seconds); }
+Bool16 Socket::setReceiveBufferSize(int bytes) { return setInt(*this, SOL_SOCKET, SO_RCVBUF, bytes); }
+Bool16 Socket::setSendBufferSize(int bytes) { return setInt(*this, SOL_SOCKET, SO_SNDBUF, bytes); }
+Bool16 Socket::setReceiveLowWater(int bytes) { return setInt(*this, SOL_SOCKET, SO_RCVLOWAT, bytes); }
+Bool16 Socket::setSendLowWater(int bytes) { return setInt(*this, SOL_SOCKET, SO_SNDLOWAT, bytes); }
+
+Bool16 Socket::setLinger(std::uint16_t on, std::uint16_t seconds) {
+  linger value{on, seconds};
+  return setOption(SOL_SOCKET, SO_LINGER, &value, sizeof value);
+}
+
+int Socket::getReceiveTimeout() { return getTimeout(*this, SO_RCVTIMEO); }
+int Socket::getSendTimeout() { return getTimeout(*this, SO_SNDTIMEO); }
+int Socket::getReceiveBufferSize() { return getInt(*this, SO_RCVBUF); }
+int Socket::getSendBufferSize() { return getInt(*this, SO_SNDBUF); }
+int Socket::getReceiveLowWater() { return getInt(*this, SO_RCVLOWAT); }
+int Socket::getSendLowWater() { return getInt(*this, SO_SNDLOWAT); }
+
+Bool16 Socket::setNoDelay(Bool16 on) { return setInt(*this, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0); }
+Bool16 Socket::setKeepAlive(Bool16 on) { return setInt(*this, SOL_SOCKET, SO_KEEPALIVE, on ? 1 : 0); }
+Bool16 Socket::getKeepAlive() { return getInt(*this, SO_KEEPALIVE) > 0 ? 1 : 0; }
+
+Bool16 Socket::setKeepAliveTiming(int idleSeconds, int intervalSeconds, int probes) {
+  if (handle == INVALID_SOCKET_HANDLE || idleSeconds <= 0 || intervalSeconds <= 0) return 0;
+  if (setInt(*this, IPPROTO_TCP, TCP_KEEPIDLE, idleSeconds) &&
+      setInt(*this, IPPROTO_TCP, TCP_KEEPINTVL, intervalSeconds) &&
+      setInt(*this, IPPROTO_TCP, TCP_KEEPCNT, probes)) {
+    return 1;
+  }
+  // Before Windows 10 (1709) only the two times can be set, for a connection that has
+  // keep-alive on; the number of probes is the system's (ten).
+  tcp_keepalive values{1, static_cast<u_long>(idleSeconds) * 1000,
+                       static_cast<u_long>(intervalSeconds) * 1000};
+  DWORD returned = 0;
+  return ::WSAIoctl(native(handle), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0,
+                    &returned, nullptr, nullptr) == 0
+             ? 1
+             : 0;
+}

@@ -1,0 +1,211 @@
+#include "platform/windows/WindowsApi.h"
+
+#include "platform/StreamSocket.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "platform/windows/SocketStates.h"
+
+static_assert(StreamSocket::PEEK == MSG_PEEK, "the peek flag must be the platform's");
+
+namespace {
+
+SOCKET native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
+
+// Reads one end of a connected handle; false (fields untouched) when it cannot be determined.
+bool readEnd(SocketHandle handle, bool remote, std::uint16_t* port, char (&text)[16]) {
+  if (handle == INVALID_SOCKET_HANDLE) return false;
+  sockaddr_in address{};
+  int length = sizeof address;
+  int result =
+      remote ? ::getpeername(native(handle), reinterpret_cast<sockaddr*>(&address), &length)
+             : ::getsockname(native(handle), reinterpret_cast<sockaddr*>(&address), &length);
+  if (result != 0 || address.sin_family != AF_INET) return false;
+  char dotted[INET_ADDRSTRLEN];
+  if (::inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted) == nullptr) return false;
+  *port = ntohs(address.sin_port);
+  copyAddressText(text, dotted);
+  return true;
+}
+
+}  // namespace
+
+StreamSocket::StreamSocket() : Socket(), peerPort(0), peerAddress{} {}
+
+StreamSocket::StreamSocket(std::uint16_t peerPort_, const char* peerAddress_) : StreamSocket() {
+  peerPort = peerPort_;
+  copyAddressText(peerAddress, peerAddress_);
+}
+
+StreamSocket::StreamSocket(std::uint16_t peerPort_, const char* peerAddress_,
+                           std::uint16_t localPort_, const char* localAddress_)
+    : Socket(localPort_, localAddress_), peerPort(peerPort_), peerAddress{} {
+  copyAddressText(peerAddress, peerAddress_);
+}
+
+StreamSocket::StreamSocket(SocketHandle handle_) : StreamSocket() {
+  handle = handle_;
+  readEnd(handle, true, &peerPort, peerAddress);
+  readEnd(handle, false, &localPort, localAddress);
+}
+
+StreamSocket::StreamSocket(SocketHandle handle_, std::uint16_t peerPort_, const char* peerAddress_)
+    : StreamSocket(peerPort_, peerAddress_) {
+  handle = handle_;
+  readEnd(handle, false, &localPort, localAddress);
+}
+
+StreamSocket::StreamSocket(SocketHandle handle_, std::uint16_t peerPort_, const char* peerAddress_,
+                           std::uint16_t localPort_, const char* localAddress_)
+    : StreamSocket(peerPort_, peerAddress_, localPort_, localAddress_) {
+  handle = handle_;
+}
+
+StreamSocket::~StreamSocket() = default;
+
+namespace {
+
+// A time-out option of the socket (SO_RCVTIMEO or SO_SNDTIMEO) in milliseconds; 0 for none.
+DWORD timeoutOf(SocketHandle handle, int option) {
+  DWORD milliseconds = 0;
+  int length = sizeof milliseconds;
+  if (::getsockopt(native(handle), SOL_SOCKET, option, reinterpret_cast<char*>(&milliseconds),
+                   &length) != 0) {
+    return 0;
+  }
+  return milliseconds;
+}
+
+// Waits until the socket can be read from (or written to) without blocking, in steps that
+// notice a shutdown by another thread, for at most the socket's own time-out. False when the
+// socket was shut down, the time-out passed or the wait failed.
+bool waitUntilReady(SocketHandle handle, bool forWriting) {
+  const DWORD timeout = timeoutOf(handle, forWriting ? SO_SNDTIMEO : SO_RCVTIMEO);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+  for (;;) {
+    if (SocketStates::isShutDown(handle)) return false;
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(native(handle), &set);
+    timeval step{0, SocketStates::WAIT_STEP_MILLISECONDS * 1000};
+    int ready = ::select(0, forWriting ? nullptr : &set, forWriting ? &set : nullptr, nullptr,
+                         &step);
+    if (ready != 0) return ready > 0;
+    if (timeout != 0 && std::chrono::steady_clock::now() >= deadline) return false;
+  }
+}
+
+// One send that does not block: bytes accepted, 0 when none could be taken now, -1 on error.
+// Winsock has no flag for it: a blocking socket becomes non-blocking for this send only.
+// Senders hold the socket's own lock; the receiving thread reads only once a wait has found
+// bytes, which a mode switch does not disturb.
+std::int32_t sendWithoutBlocking(SocketHandle handle, const char* data, std::int32_t length,
+                                 int flags) {
+  const bool switchMode = !SocketStates::isNonBlocking(handle);
+  u_long on = 1;
+  u_long off = 0;
+  if (switchMode && ::ioctlsocket(native(handle), FIONBIO, &on) != 0) return -1;
+  int sent = ::send(native(handle), data, length, flags);
+  int error = sent == SOCKET_ERROR ? ::WSAGetLastError() : 0;
+  if (switchMode) ::ioctlsocket(native(handle), FIONBIO, &off);
+  if (sent == SOCKET_ERROR) return error == WSAEWOULDBLOCK ? 0 : -1;
+  return sent;
+}
+
+}  // namespace
+
+// Winsock does not wake a receive or a send that blocks on a socket that another thread shuts
+// down. On a blocking socket both wait for readiness first (waitUntilReady), with the socket's
+// own time-out, and then make a call that cannot block.
+
+std::int32_t StreamSocket::receive(void* buffer, std::int32_t length, int flags) {
+  if (handle == INVALID_SOCKET_HANDLE || length < 0) return -1;
+  if (!SocketStates::isNonBlocking(handle) && !waitUntilReady(handle, false)) return -1;
+  int received = ::recv(native(handle), static_cast<char*>(buffer), length, flags);
+  return received == SOCKET_ERROR ? -1 : received;
+}
+
+std::int32_t StreamSocket::send(const void* data, std::int32_t length, int flags) {
+  if (handle == INVALID_SOCKET_HANDLE || length < 0) return -1;
+  if (SocketStates::isNonBlocking(handle)) {
+    int sent = ::send(native(handle), static_cast<const char*>(data), length, flags);
+    return sent == SOCKET_ERROR ? -1 : sent;
+  }
+  // A blocking send takes everything: what fits now, then the rest as room appears.
+  const char* bytes = static_cast<const char*>(data);
+  std::int32_t total = 0;
+  for (;;) {
+    std::int32_t sent = sendWithoutBlocking(handle, bytes + total, length - total, flags);
+    if (sent < 0) return total > 0 ? total : -1;
+    total += sent;
+    if (total == length) return total;
+    if (!waitUntilReady(handle, true)) return total > 0 ? total : -1;
+  }
+}
+
+std::int32_t StreamSocket::sendNow(const void* data, std::int32_t length) {
+  if (handle == INVALID_SOCKET_HANDLE || length < 0) return -1;
+  return sendWithoutBlocking(handle, static_cast<const char*>(data), length, 0);
+}
+
+int StreamSocket::waitForData(int milliseconds) {
+  if (handle == INVALID_SOCKET_HANDLE) return -1;
+  const bool forever = milliseconds < 0;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
+  for (;;) {
+    // Given up by another thread (shutdownBoth): nothing more will be read here.
+    if (SocketStates::isShutDown(handle)) return -1;
+    long long left = SocketStates::WAIT_STEP_MILLISECONDS;
+    if (!forever) {
+      left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                 deadline - std::chrono::steady_clock::now())
+                 .count();
+      if (left < 0) left = 0;
+    }
+    long long step = std::min<long long>(left, SocketStates::WAIT_STEP_MILLISECONDS);
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(native(handle), &set);
+    timeval time{0, static_cast<long>(step * 1000)};
+    int ready = ::select(0, &set, nullptr, nullptr, &time);
+    if (ready < 0) return -1;
+    if (ready > 0) break;
+    if (!forever && left <= step) return 0;
+  }
+  // Readable: bytes are waiting, or the peer has closed (and everything it sent has been read
+  // once a peek finds nothing), or the connection failed.
+  char byte;
+  int waiting = ::recv(native(handle), &byte, 1, MSG_PEEK);
+  if (waiting > 0) return 1;
+  if (waiting == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK) return 0;
+  return -1;
+}
+
+Bool16 StreamSocket::connect() {
+  SOCKET socket = openTcpSocket();
+  if (socket == INVALID_SOCKET) {
+    handle = INVALID_SOCKET_HANDLE;
+    return 0;
+  }
+  handle = static_cast<SocketHandle>(socket);
+  if (!bindLocal()) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(peerPort);
+  address.sin_addr.s_addr = ::inet_addr(peerAddress);
+  if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return 0;
+  readEnd(handle, false, &localPort, localAddress);
+  return 1;
+}
+
+void StreamSocket::setPeerAddress(const char* address) { copyAddressText(peerAddress, address); }
+
+char* StreamSocket::getPeerAddress(char* buffer, std::size_t size) const {
+  if (buffer == nullptr || size == 0) return buffer;
+  std::strncpy(buffer, peerAddress, size - 1);
+  buffer[size - 1] = '\0';
+  return buffer;
+}
