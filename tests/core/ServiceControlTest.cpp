@@ -10,6 +10,9 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include "ProcessCountsWindows.h"
+#endif
 #include "ServiceFixture.h"
 #include "platform/NamedMutexRegistry.h"
 #include "platform/ServerSocket.h"
@@ -21,6 +24,10 @@ using namespace std::chrono_literals;
 using namespace std::string_literals;
 using Clock = std::chrono::steady_clock;
 
+#ifdef _WIN32
+int threadCount() { return processThreadCount(); }
+int descriptorCount() { return openFileHandles(); }
+#else
 int countEntries(const char* folder) {
   int count = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
@@ -29,6 +36,7 @@ int countEntries(const char* folder) {
 
 int threadCount() { return countEntries("/proc/self/task"); }
 int descriptorCount() { return countEntries("/proc/self/fd"); }
+#endif
 
 class ServiceControlTest : public ServiceFixture {
  protected:

@@ -3,10 +3,14 @@
 // also exclude another process.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include "ForkedChildWindows.h"
+#else
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -278,6 +282,61 @@ TEST_F(MutexTest, CopyNameOfAnUnnamedMutexIsNullAndLeavesTheBuffer) {
   EXPECT_EQ(std::string(buffer, sizeof buffer), "xxxxxxxx");
 }
 
+#ifdef _WIN32
+// File mutexes are named by a path alone and exclude other processes as well. Windows cannot
+// fork: the child is this program run again for the same test (see ForkedChildWindows.h). It
+// runs the test up to fork() on a path of its own, so that what the parent did before the fork
+// costs it nothing, and the child's part on the parent's path.
+class FileMutexTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (ForkedChild::isChild()) {
+      path = (dir.path() / "before-the-fork").string();
+      toChild[0] = ForkedChild::childReadEnd();
+      toParent[1] = ForkedChild::childWriteEnd();
+      return;
+    }
+    path = (dir.path() / "connectionlog").string();
+    ASSERT_TRUE(ForkedChild::openPipes(toChild, toParent));
+  }
+  void TearDown() override {
+    for (int* end : {&toChild[0], &toChild[1], &toParent[0], &toParent[1]}) {
+      ForkedChild::closeEnd(*end);
+    }
+    ForkedChild::kill(child);  // a test that failed before reaping
+  }
+
+  // Runs body in the child, which ends with its result as the exit code.
+  void fork(int (*body)(FileMutexTest&)) {
+    if (ForkedChild::isChild()) {
+      path = ForkedChild::handedText();
+      int result = body(*this);
+      std::error_code ignored;
+      std::filesystem::current_path(std::filesystem::temp_directory_path(), ignored);
+      std::filesystem::remove_all(dir.path(), ignored);
+      ForkedChild::exitChild(result);
+    }
+    child = ForkedChild::start(path, toChild, toParent);
+    ASSERT_NE(child, nullptr);
+  }
+
+  // One byte through a pipe; reads wait at most five seconds.
+  static bool sendByte(int end) { return ForkedChild::sendByte(end); }
+  static bool readByte(int end) { return ForkedChild::readByte(end, std::chrono::seconds(5)); }
+
+  // The child's exit code, waiting at most ten seconds; -1 when it did not end normally.
+  int reap() { return ForkedChild::reap(child, std::chrono::seconds(10)); }
+
+  TempDir dir;
+
+ public:  // what a child's body reads
+  std::string path;
+  int toChild[2] = {-1, -1};
+  int toParent[2] = {-1, -1};
+  void* child = nullptr;
+};
+
+#else
 // File mutexes are named by a path alone and exclude other processes as well. The children are
 // forked while only this thread runs; they report through their exit code.
 class FileMutexTest : public ::testing::Test {
@@ -340,6 +399,8 @@ class FileMutexTest : public ::testing::Test {
   pid_t child = -1;
 };
 
+#endif
+
 TEST_F(FileMutexTest, SamePathForTwoFilesIsOneMutexThatItsOwnerMayTakeAgain) {
   Mutex connectionLog(0, path.c_str(), nullptr);
   Mutex errorLog(0, path.c_str(), nullptr);
@@ -357,7 +418,12 @@ TEST_F(FileMutexTest, ExcludesAChildProcessWhileTheParentHoldsIt) {
   ASSERT_EQ(mutex.wait(INFINITE), WAIT_OBJECT_0);
   fork([](FileMutexTest& test) {
     Mutex sameName(0, test.path.c_str(), nullptr);
+#ifdef _WIN32
+    // The kernel object is the machine's: the child opens the one its parent made.
+    if (sameName.getLastError() != ERROR_ALREADY_EXISTS) return 10;
+#else
     if (sameName.getLastError() != ERROR_SUCCESS) return 10;  // the parent's table is not ours
+#endif
     if (sameName.wait(0) != WAIT_TIMEOUT) return 11;
     if (sameName.wait(100) != WAIT_TIMEOUT) return 12;
     if (!sendByte(test.toParent[1]) || !readByte(test.toChild[0])) return 13;

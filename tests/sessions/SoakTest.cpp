@@ -14,6 +14,9 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include "ProcessCountsWindows.h"
+#endif
 #include "ServiceFixture.h"
 #include "WireClient.h"
 #include "platform/NamedMutexRegistry.h"
@@ -29,6 +32,10 @@ constexpr int kMessagesPerRecipient = kMessagesPerSender;
 // The longest any single wait may take; the whole test takes a small part of it.
 constexpr auto kWaitBound = std::chrono::seconds(10);
 
+#ifdef _WIN32
+int openDescriptors() { return openFileHandles(); }
+int threadCount() { return processThreadCount(); }
+#else
 int entriesIn(const char* folder) {
   int count = 0;
   std::error_code error;
@@ -41,6 +48,7 @@ int entriesIn(const char* folder) {
 
 int openDescriptors() { return entriesIn("/proc/self/fd"); }
 int threadCount() { return entriesIn("/proc/self/task"); }
+#endif
 
 std::string userName(int index) {
   char text[8];

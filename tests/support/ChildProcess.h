@@ -51,4 +51,7 @@ class ChildProcess {
   int terminal_ = -1;
   std::string captured_;
   int exitCode_ = -2;
+#ifdef _WIN32
+  void* process_ = nullptr;  // the child's process handle; the pipes' handles sit in input_, output_
+#endif
 };
