@@ -4,15 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#ifdef _WIN32
-#include "ProcessCountsWindows.h"
-#endif
+#include "ProcessCounts.h"
 #include "ServiceFixture.h"
 #include "platform/NamedMutexRegistry.h"
 #include "platform/ServerSocket.h"
@@ -23,20 +20,6 @@ namespace {
 using namespace std::chrono_literals;
 using namespace std::string_literals;
 using Clock = std::chrono::steady_clock;
-
-#ifdef _WIN32
-int threadCount() { return processThreadCount(); }
-int descriptorCount() { return openFileHandles(); }
-#else
-int countEntries(const char* folder) {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
-  return count;
-}
-
-int threadCount() { return countEntries("/proc/self/task"); }
-int descriptorCount() { return countEntries("/proc/self/fd"); }
-#endif
 
 class ServiceControlTest : public ServiceFixture {
  protected:
@@ -395,7 +378,7 @@ TEST_F(ServiceControlTest, StopLeavesNoWorkerThreadOrDescriptorBehind) {
   // A sanitizer starts a helper thread with the first thread: let it join the baseline.
   std::thread([] {}).join();
   const int threadsBefore = threadCount();
-  const int descriptorsBefore = descriptorCount();
+  const int descriptorsBefore = openDescriptors();
   const int mutexesBefore = NamedMutexRegistry::liveEntries();
   ASSERT_TRUE(startService());
   {
@@ -413,8 +396,8 @@ TEST_F(ServiceControlTest, StopLeavesNoWorkerThreadOrDescriptorBehind) {
   }
   EXPECT_TRUE(waitUntil([&] { return threadCount() == threadsBefore; }, 2s))
       << threadCount() << " threads, " << threadsBefore << " before the start";
-  EXPECT_TRUE(waitUntil([&] { return descriptorCount() == descriptorsBefore; }, 2s))
-      << descriptorCount() << " descriptors, " << descriptorsBefore << " before the start";
+  EXPECT_TRUE(waitUntil([&] { return openDescriptors() == descriptorsBefore; }, 2s))
+      << openDescriptors() << " descriptors, " << descriptorsBefore << " before the start";
   EXPECT_EQ(NamedMutexRegistry::liveEntries(), mutexesBefore);
 }
 

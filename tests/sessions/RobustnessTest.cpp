@@ -7,17 +7,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#ifdef _WIN32
-#include "ProcessCountsWindows.h"
-#endif
+#include "ProcessCounts.h"
 #include "ServiceFixture.h"
 #include "WireClient.h"
 #include "core/MutexName.h"
@@ -30,37 +26,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-#ifdef _WIN32
-int openDescriptors() { return openFileHandles(); }
-int threadCount() { return processThreadCount(); }
-// Windows has no address-space peak; the peak of committed memory shows the same allocations.
-long peakVirtualKilobytes() { return peakCommittedKilobytes(); }
-#else
-int entriesIn(const char* folder) {
-  int count = 0;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    ++count;
-  }
-  return count;
-}
-
-int openDescriptors() { return entriesIn("/proc/self/fd"); }
-int threadCount() { return entriesIn("/proc/self/task"); }
-
-// The largest address space the process has ever had, in kB (-1 when unknown): an allocation
-// of gigabytes shows here even if it is never touched or is freed at once.
-long peakVirtualKilobytes() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmPeak:", 0) == 0) return std::stol(line.substr(7));
-  }
-  return -1;
-}
-#endif
 
 int linesStartingWith(const std::string& text, const std::string& prefix) {
   int count = 0;

@@ -7,16 +7,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#ifdef _WIN32
-#include "ProcessCountsWindows.h"
-#endif
+#include "ProcessCounts.h"
 #include "ServiceFixture.h"
 #include "WireClient.h"
 #include "platform/NamedMutexRegistry.h"
@@ -31,24 +28,6 @@ constexpr int kMessagesPerSender = 5 * (kUsers - 1);
 constexpr int kMessagesPerRecipient = kMessagesPerSender;
 // The longest any single wait may take; the whole test takes a small part of it.
 constexpr auto kWaitBound = std::chrono::seconds(10);
-
-#ifdef _WIN32
-int openDescriptors() { return openFileHandles(); }
-int threadCount() { return processThreadCount(); }
-#else
-int entriesIn(const char* folder) {
-  int count = 0;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    ++count;
-  }
-  return count;
-}
-
-int openDescriptors() { return entriesIn("/proc/self/fd"); }
-int threadCount() { return entriesIn("/proc/self/task"); }
-#endif
 
 std::string userName(int index) {
   char text[8];

@@ -4,13 +4,7 @@
 // test main, which says why).
 #include "ChildProcess.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/windows/WindowsApi.h"
 
 #include <gtest/gtest.h>
 
@@ -190,35 +184,6 @@ void ChildProcess::pump(std::chrono::milliseconds wait) {
     if (!::ReadFile(toHandle(output_), buffer, wanted, &got, nullptr) || got == 0) return;
     captured_.append(buffer, got);
   }
-}
-
-bool ChildProcess::waitFor(const std::string& text, std::chrono::milliseconds timeout) {
-  return waitForCount(text, 1, timeout);
-}
-
-bool ChildProcess::waitForCount(const std::string& text, int count,
-                                std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    int found = 0;
-    for (std::size_t at = captured_.find(text); at != std::string::npos;
-         at = captured_.find(text, at + text.size())) {
-      ++found;
-    }
-    if (found >= count) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    pump(std::chrono::milliseconds(20));
-  }
-}
-
-const std::string& ChildProcess::output() {
-  pump(std::chrono::milliseconds(0));
-  return captured_;
-}
-
-std::string ChildProcess::outputSince(std::size_t mark) {
-  const std::string& all = output();
-  return mark < all.size() ? all.substr(mark) : std::string();
 }
 
 int ChildProcess::waitExit(std::chrono::milliseconds timeout) {

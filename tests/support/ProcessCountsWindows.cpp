@@ -1,18 +1,12 @@
-#include "ProcessCountsWindows.h"
+#include "ProcessCounts.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/windows/WindowsApi.h"
 #include <psapi.h>
 #include <tlhelp32.h>
 
 #include <cstdint>
 
-int openFileHandles() {
+int openDescriptors() {
   // Windows has no list of a process's handles to read, and GetProcessHandleCount counts every
   // kind: look at each handle value in turn (they are multiples of 4 from 4 up, kept dense),
   // until a long run of unused values.
@@ -32,7 +26,7 @@ int openFileHandles() {
   return count;
 }
 
-int processThreadCount() {
+int threadCount() {
   HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return -1;
   const DWORD self = ::GetCurrentProcessId();
@@ -46,7 +40,7 @@ int processThreadCount() {
   return count;
 }
 
-long peakCommittedKilobytes() {
+long peakVirtualKilobytes() {
   PROCESS_MEMORY_COUNTERS counters{};
   if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) return -1;
   return static_cast<long>(counters.PeakPagefileUsage / 1024);
