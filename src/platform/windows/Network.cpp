@@ -21,6 +21,11 @@ void keepFromChildren(SOCKET socket) {
   }
 }
 
+bool neverBlock(SOCKET socket) {
+  u_long on = 1;
+  return socket != INVALID_SOCKET && ::ioctlsocket(socket, FIONBIO, &on) == 0;
+}
+
 SOCKET openTcpSocket() {
   if (!ensureWinsock()) return INVALID_SOCKET;
   SOCKET socket = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,

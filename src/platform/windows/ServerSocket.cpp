@@ -60,10 +60,9 @@ SocketHandle ServerSocket::accept(void* peerAddress) {
   SOCKET accepted = ::accept(listener, reinterpret_cast<sockaddr*>(&address), &size);
   if (accepted == INVALID_SOCKET) return 0;
   keepFromChildren(accepted);
-  // An accepted socket takes the listener's non-blocking mode; the server's connections are
-  // blocking, as on every other system.
-  u_long off = 0;
-  ::ioctlsocket(accepted, FIONBIO, &off);
+  // A handle that was closed may come back for this socket: nothing of the old one applies. In
+  // the interface it is blocking, as on every other system (the StreamSocket that takes it puts
+  // it in Winsock's non-blocking mode, see SocketStates.h).
   SocketStates::forget(static_cast<SocketHandle>(accepted));
   if (peerAddress != nullptr) std::memcpy(peerAddress, &address, sizeof address);
   return static_cast<SocketHandle>(accepted);

@@ -108,10 +108,10 @@ Bool16 Socket::setNonBlocking() {
   return 1;
 }
 
+// Winsock's own mode stays non-blocking: this backend's blocking calls wait for the socket to
+// be ready first, and then make a call that cannot block (see SocketStates.h).
 Bool16 Socket::setBlocking() {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
-  u_long off = 0;
-  if (::ioctlsocket(native(handle), FIONBIO, &off) != 0) return 0;
   SocketStates::setNonBlocking(handle, false);
   return 1;
 }

@@ -1,6 +1,9 @@
 // SocketStates: what this backend must remember about a socket that Winsock does not say.
-// - Whether it is in non-blocking mode: Winsock can set the mode but not report it, and a send
-//   that must not block switches a blocking socket to non-blocking for that one call only.
+// - Whether the interface has it in non-blocking mode. Winsock can set a mode but not report
+//   it, and a stream socket of this backend is in Winsock's non-blocking mode for its whole
+//   life once connected or adopted, so that a send that must not block is a plain send. The
+//   interface's blocking mode is made of waits: a blocking call waits until the socket is ready
+//   (in steps, with the socket's own time-out), then makes a call that does not block.
 // - Whether it has been shut down by shutdownBoth: Winsock refuses to shut down a listening
 //   socket, and does not wake a thread that waits on a socket shut down under it. Every wait of
 //   this backend waits in short steps and gives up once its socket is marked here.

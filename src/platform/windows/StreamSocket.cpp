@@ -47,6 +47,7 @@ StreamSocket::StreamSocket(std::uint16_t peerPort_, const char* peerAddress_,
 
 StreamSocket::StreamSocket(SocketHandle handle_) : StreamSocket() {
   handle = handle_;
+  if (handle != INVALID_SOCKET_HANDLE) neverBlock(native(handle));
   readEnd(handle, true, &peerPort, peerAddress);
   readEnd(handle, false, &localPort, localAddress);
 }
@@ -54,6 +55,7 @@ StreamSocket::StreamSocket(SocketHandle handle_) : StreamSocket() {
 StreamSocket::StreamSocket(SocketHandle handle_, std::uint16_t peerPort_, const char* peerAddress_)
     : StreamSocket(peerPort_, peerAddress_) {
   handle = handle_;
+  if (handle != INVALID_SOCKET_HANDLE) neverBlock(native(handle));
   readEnd(handle, false, &localPort, localAddress);
 }
 
@@ -61,6 +63,7 @@ StreamSocket::StreamSocket(SocketHandle handle_, std::uint16_t peerPort_, const 
                            std::uint16_t localPort_, const char* localAddress_)
     : StreamSocket(peerPort_, peerAddress_, localPort_, localAddress_) {
   handle = handle_;
+  if (handle != INVALID_SOCKET_HANDLE) neverBlock(native(handle));
 }
 
 StreamSocket::~StreamSocket() = default;
@@ -97,34 +100,32 @@ bool waitUntilReady(SocketHandle handle, bool forWriting) {
   }
 }
 
-// One send that does not block: bytes accepted, 0 when none could be taken now, -1 on error.
-// Winsock has no flag for it: a blocking socket becomes non-blocking for this send only.
-// Senders hold the socket's own lock; the receiving thread reads only once a wait has found
-// bytes, which a mode switch does not disturb.
+// One send that does not block (the socket is in Winsock's non-blocking mode): bytes accepted,
+// 0 when none could be taken now, -1 on error.
 std::int32_t sendWithoutBlocking(SocketHandle handle, const char* data, std::int32_t length,
                                  int flags) {
-  const bool switchMode = !SocketStates::isNonBlocking(handle);
-  u_long on = 1;
-  u_long off = 0;
-  if (switchMode && ::ioctlsocket(native(handle), FIONBIO, &on) != 0) return -1;
   int sent = ::send(native(handle), data, length, flags);
-  int error = sent == SOCKET_ERROR ? ::WSAGetLastError() : 0;
-  if (switchMode) ::ioctlsocket(native(handle), FIONBIO, &off);
-  if (sent == SOCKET_ERROR) return error == WSAEWOULDBLOCK ? 0 : -1;
+  if (sent == SOCKET_ERROR) return ::WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
   return sent;
 }
 
 }  // namespace
 
 // Winsock does not wake a receive or a send that blocks on a socket that another thread shuts
-// down. On a blocking socket both wait for readiness first (waitUntilReady), with the socket's
-// own time-out, and then make a call that cannot block.
+// down. In the interface's blocking mode both wait for readiness first (waitUntilReady), with
+// the socket's own time-out, and then make a call that cannot block.
 
 std::int32_t StreamSocket::receive(void* buffer, std::int32_t length, int flags) {
   if (handle == INVALID_SOCKET_HANDLE || length < 0) return -1;
-  if (!SocketStates::isNonBlocking(handle) && !waitUntilReady(handle, false)) return -1;
-  int received = ::recv(native(handle), static_cast<char*>(buffer), length, flags);
-  return received == SOCKET_ERROR ? -1 : received;
+  const bool blocking = !SocketStates::isNonBlocking(handle);
+  for (;;) {
+    if (blocking && !waitUntilReady(handle, false)) return -1;
+    int received = ::recv(native(handle), static_cast<char*>(buffer), length, flags);
+    if (received != SOCKET_ERROR) return received;
+    // Ready, then nothing after all (a reset that took the bytes back): a blocking receive
+    // waits again.
+    if (!blocking || ::WSAGetLastError() != WSAEWOULDBLOCK) return -1;
+  }
 }
 
 std::int32_t StreamSocket::send(const void* data, std::int32_t length, int flags) {
@@ -196,7 +197,10 @@ Bool16 StreamSocket::connect() {
   address.sin_family = AF_INET;
   address.sin_port = htons(peerPort);
   address.sin_addr.s_addr = ::inet_addr(peerAddress);
+  // The connection is made in Winsock's blocking mode, which gives it the system's own
+  // time-out; from then on the socket does not block (see SocketStates.h).
   if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return 0;
+  if (!neverBlock(socket)) return 0;
   readEnd(handle, false, &localPort, localAddress);
   return 1;
 }

@@ -29,3 +29,7 @@ SOCKET openTcpSocket();
 
 // Keeps a socket out of the handles that child processes inherit.
 void keepFromChildren(SOCKET socket);
+
+// Puts a socket in Winsock's non-blocking mode, where every stream socket of this backend stays
+// from the moment it is connected or adopted (see SocketStates.h); false when Winsock refuses.
+bool neverBlock(SOCKET socket);
