@@ -2,12 +2,12 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/Server.h"
+#include "StartingLine.h"
 #include "TempDir.h"
 
 namespace {
@@ -99,11 +99,11 @@ TEST_F(HostsFileTest, ConcurrentAdditionsOfOneAddressAppendOneLine) {
     dir.write("hosts", "10.0.0.1\n");
     std::atomic<int> added{0};
     console([&] {
-      std::latch start(kThreads);
+      StartingLine start(kThreads);
       std::vector<std::thread> threads;
       for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([&] {
-          start.arrive_and_wait();
+          start.arriveAndWait();
           if (server.addTrustedHost("127.0.0.1")) ++added;
         });
       }

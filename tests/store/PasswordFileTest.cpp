@@ -3,12 +3,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/Server.h"
+#include "StartingLine.h"
 #include "TempDir.h"
 
 namespace {
@@ -200,11 +200,11 @@ TEST_F(PasswordFileTest, ConcurrentAdditionsOfOneNameAppendOneRecord) {
     dir.write("passwd", "ann:pw:Ann\n");
     std::atomic<int> added{0};
     console([&] {
-      std::latch start(kThreads);
+      StartingLine start(kThreads);
       std::vector<std::thread> threads;
       for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([&] {
-          start.arrive_and_wait();
+          start.arriveAndWait();
           if (server.addUser("same", "pw", "Same")) ++added;
         });
       }
