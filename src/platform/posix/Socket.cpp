@@ -139,46 +139,22 @@ int getTimeout(Socket& socket, int option) {
   return static_cast<int>(value.tv_sec);
 }
 
-Bool16 setInt(Socket& socket, int level, int option, int value) {
-  return socket.setOption(level, option, &value, sizeof value);
-}
-
-int getInt(Socket& socket, int option) {
-  int value = 0;
-  int length = sizeof value;
-  if (!socket.getOption(SOL_SOCKET, option, &value, &length)) return -1;
-  return value;
+Bool16 setTcpInt(Socket& socket, int option, int value) {
+  return socket.setOption(IPPROTO_TCP, option, &value, sizeof value);
 }
 
 }  // namespace
 
 Bool16 Socket::setReceiveTimeout(int seconds) { return setTimeout(*this, SO_RCVTIMEO, seconds); }
 Bool16 Socket::setSendTimeout(int seconds) { return setTimeout(*this, SO_SNDTIMEO, seconds); }
-Bool16 Socket::setReceiveBufferSize(int bytes) { return setInt(*this, SOL_SOCKET, SO_RCVBUF, bytes); }
-Bool16 Socket::setSendBufferSize(int bytes) { return setInt(*this, SOL_SOCKET, SO_SNDBUF, bytes); }
-Bool16 Socket::setReceiveLowWater(int bytes) { return setInt(*this, SOL_SOCKET, SO_RCVLOWAT, bytes); }
-Bool16 Socket::setSendLowWater(int bytes) { return setInt(*this, SOL_SOCKET, SO_SNDLOWAT, bytes); }
-
-Bool16 Socket::setLinger(std::uint16_t on, std::uint16_t seconds) {
-  linger value{on, seconds};
-  return setOption(SOL_SOCKET, SO_LINGER, &value, sizeof value);
-}
 
 int Socket::getReceiveTimeout() { return getTimeout(*this, SO_RCVTIMEO); }
 int Socket::getSendTimeout() { return getTimeout(*this, SO_SNDTIMEO); }
-int Socket::getReceiveBufferSize() { return getInt(*this, SO_RCVBUF); }
-int Socket::getSendBufferSize() { return getInt(*this, SO_SNDBUF); }
-int Socket::getReceiveLowWater() { return getInt(*this, SO_RCVLOWAT); }
-int Socket::getSendLowWater() { return getInt(*this, SO_SNDLOWAT); }
-
-Bool16 Socket::setNoDelay(Bool16 on) { return setInt(*this, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0); }
-Bool16 Socket::setKeepAlive(Bool16 on) { return setInt(*this, SOL_SOCKET, SO_KEEPALIVE, on ? 1 : 0); }
-Bool16 Socket::getKeepAlive() { return getInt(*this, SO_KEEPALIVE) > 0 ? 1 : 0; }
 
 Bool16 Socket::setKeepAliveTiming(int idleSeconds, int intervalSeconds, int probes) {
-  return (setInt(*this, IPPROTO_TCP, TCP_KEEPIDLE, idleSeconds) &&
-          setInt(*this, IPPROTO_TCP, TCP_KEEPINTVL, intervalSeconds) &&
-          setInt(*this, IPPROTO_TCP, TCP_KEEPCNT, probes))
+  return (setTcpInt(*this, TCP_KEEPIDLE, idleSeconds) &&
+          setTcpInt(*this, TCP_KEEPINTVL, intervalSeconds) &&
+          setTcpInt(*this, TCP_KEEPCNT, probes))
              ? 1
              : 0;
 }
