@@ -12,28 +12,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
-
-#include "platform/Network.h"
-
-void copyAddressText(char (&field)[16], const char* text) {
-  std::memset(field, 0, sizeof field);
-  if (text == nullptr) return;
-  std::size_t length = std::strlen(text);
-  std::memcpy(field, text, length < sizeof field - 1 ? length : sizeof field - 1);
-}
-
-Socket::Socket() : localPort(0), localAddress{}, handle(INVALID_SOCKET_HANDLE) {}
-
-Socket::Socket(std::uint16_t port) : Socket() { localPort = port; }
-
-Socket::Socket(std::uint16_t port, const char* address) : Socket(port) {
-  copyAddressText(localAddress, address);
-}
-
-Socket::~Socket() {
-  if (handle != INVALID_SOCKET_HANDLE) close();
-}
 
 Bool16 Socket::close() {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
@@ -45,19 +23,6 @@ Bool16 Socket::close() {
 Bool16 Socket::shutdownBoth() {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
   return ::shutdown(static_cast<int>(handle), SHUT_RDWR) == 0 ? 1 : 0;
-}
-
-void Socket::setLocalAddress(const char* address) { copyAddressText(localAddress, address); }
-
-char* Socket::getLocalAddress(char* buffer, std::size_t size) {
-  if (localAddress[0] == '\0') {
-    char resolved[16];
-    if (resolveOwnAddress(resolved)) copyAddressText(localAddress, resolved);
-  }
-  if (buffer == nullptr || size == 0) return buffer;
-  std::strncpy(buffer, localAddress, size - 1);
-  buffer[size - 1] = '\0';
-  return buffer;
 }
 
 bool Socket::bindLocal() {

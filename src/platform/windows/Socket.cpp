@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 
-#include "platform/Network.h"
 #include "platform/windows/SocketStates.h"
 
 // The options that Windows 10 (1709) added for the keep-alive timing, where the headers do
@@ -35,25 +33,6 @@ SOCKET native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
 
 }  // namespace
 
-void copyAddressText(char (&field)[16], const char* text) {
-  std::memset(field, 0, sizeof field);
-  if (text == nullptr) return;
-  std::size_t length = std::strlen(text);
-  std::memcpy(field, text, length < sizeof field - 1 ? length : sizeof field - 1);
-}
-
-Socket::Socket() : localPort(0), localAddress{}, handle(INVALID_SOCKET_HANDLE) {}
-
-Socket::Socket(std::uint16_t port) : Socket() { localPort = port; }
-
-Socket::Socket(std::uint16_t port, const char* address) : Socket(port) {
-  copyAddressText(localAddress, address);
-}
-
-Socket::~Socket() {
-  if (handle != INVALID_SOCKET_HANDLE) close();
-}
-
 Bool16 Socket::close() {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
   if (::closesocket(native(handle)) != 0) return 0;
@@ -77,19 +56,6 @@ Bool16 Socket::shutdownBoth() {
   if (!shut) return 0;
   SocketStates::markShutDown(handle);
   return 1;
-}
-
-void Socket::setLocalAddress(const char* address) { copyAddressText(localAddress, address); }
-
-char* Socket::getLocalAddress(char* buffer, std::size_t size) {
-  if (localAddress[0] == '\0') {
-    char resolved[16];
-    if (resolveOwnAddress(resolved)) copyAddressText(localAddress, resolved);
-  }
-  if (buffer == nullptr || size == 0) return buffer;
-  std::strncpy(buffer, localAddress, size - 1);
-  buffer[size - 1] = '\0';
-  return buffer;
 }
 
 bool Socket::bindLocal() {

@@ -1,6 +1,7 @@
-// The socket options that carry a plain integer (or the linger pair) on every system: the same
-// calls through setOption and getOption, with each system's own constants. The time-outs and
-// the keep-alive timing differ between systems and stay with each backend.
+// The part of Socket that is the same on every system: its address fields, and the options
+// that carry a plain integer (or the linger pair), set through setOption and getOption with
+// each system's own constants. Opening, closing, waiting, the time-outs and the keep-alive
+// timing are each backend's.
 #ifdef _WIN32
 #include "platform/windows/WindowsApi.h"
 #else
@@ -10,6 +11,42 @@
 #endif
 
 #include "platform/Socket.h"
+
+#include <cstring>
+
+#include "platform/Network.h"
+
+void copyAddressText(char (&field)[16], const char* text) {
+  std::memset(field, 0, sizeof field);
+  if (text == nullptr) return;
+  std::size_t length = std::strlen(text);
+  std::memcpy(field, text, length < sizeof field - 1 ? length : sizeof field - 1);
+}
+
+Socket::Socket() : localPort(0), localAddress{}, handle(INVALID_SOCKET_HANDLE) {}
+
+Socket::Socket(std::uint16_t port) : Socket() { localPort = port; }
+
+Socket::Socket(std::uint16_t port, const char* address) : Socket(port) {
+  copyAddressText(localAddress, address);
+}
+
+Socket::~Socket() {
+  if (handle != INVALID_SOCKET_HANDLE) close();
+}
+
+void Socket::setLocalAddress(const char* address) { copyAddressText(localAddress, address); }
+
+char* Socket::getLocalAddress(char* buffer, std::size_t size) {
+  if (localAddress[0] == '\0') {
+    char resolved[16];
+    if (resolveOwnAddress(resolved)) copyAddressText(localAddress, resolved);
+  }
+  if (buffer == nullptr || size == 0) return buffer;
+  std::strncpy(buffer, localAddress, size - 1);
+  buffer[size - 1] = '\0';
+  return buffer;
+}
 
 namespace {
 
