@@ -50,6 +50,7 @@ Server::Server(std::int32_t capacity_)
       handshakeSocketMutex(nullptr),
       halting(false),
       stoppingThread(),
+      stopDeadline(0),
       localHostText{},
       loginCount(0),
       sendTimeoutMilliseconds(5000),

@@ -126,6 +126,10 @@ class Server : public ServerBase {
   // Returns the bytes sent, or -1; afterwards packet holds no payload.
   std::int32_t sendPacket(ConnectionSlot* slot, Packet* packet, const char* text,
                           std::int32_t textLength);
+  // The wire image sendPacket would send, written to image (MAX_WIRE_SIZE bytes); its size.
+  // Afterwards packet holds no payload.
+  static std::int32_t composePacket(Packet* packet, const char* text, std::int32_t textLength,
+                                    unsigned char* image);
   // Waits for one whole packet from the slot's client and reads it into packet: its payload
   // length (HEADER_SIZE for none), or -1 when the connection failed or closed, or the header
   // claims more than MAX_PAYLOAD_SIZE bytes. Only the slot's own worker calls it.
@@ -266,6 +270,9 @@ class Server : public ServerBase {
   std::atomic<bool> halting;                   // stop has begun: workers leave their cycles
   std::atomic<std::thread::id> stoppingThread;  // the thread running stop; the only one that
                                                 // may still send while halting
+  // Steady-clock milliseconds by which a stop is done with its clients: the one budget of the
+  // whole stop, spent only on clients that do not take what is sent to them. Set before halting.
+  std::atomic<std::int64_t> stopDeadline;
   char localHostText[16];  // the listener's address as sent in senderHost; set by start
   std::uint64_t loginCount;  // logins so far, under users: source of ConnectionSlot::loginSerial
   int sendTimeoutMilliseconds;  // how long a client may leave a packet unread (default 5000)
@@ -284,6 +291,8 @@ class Server : public ServerBase {
   bool greetAndCheckHost(ConnectionSlot* slot, Packet* outgoing);
   void admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming);
   bool mayStillSend() const;
+  void sendStopNotices(ConnectionSlot* const* owed, int count);
+  std::int32_t composeStopNotice(Packet* packet, unsigned char* image);
   bool promptMulticastAddress();
   bool promptMulticastPort();
   bool promptMulticastTtl();

@@ -2,9 +2,12 @@
 //
 // Stop halts the workers cooperatively: it raises `halting` (from then on only the stopping
 // thread may send, and every worker leaves its cycle at its next step), wakes the worker in
-// accept by shutting the listener down, sends its notices under users, shuts every connection
-// down to wake the workers that wait for their clients, joins them all, and frees the slots.
-// Sends give up at once once halting, so no worker can hold users or a socket mutex for long.
+// accept by shutting the listener down, takes the logged-in users out of the registry and
+// gives up every connection that has not logged in, sends each user its notice and waits
+// until the user has it (sendStopNotices), shuts the users' connections down to wake the
+// workers that wait for their clients, joins them all, and frees the slots. The whole stop
+// has one budget (kStopBudget): only clients that do not read can use it up.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +16,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "core/NamedLock.h"
 #include "core/Server.h"
@@ -23,6 +27,14 @@
 
 namespace {
 
+// What a stop may spend on clients that do not take their notice.
+constexpr std::int64_t kStopBudgetMilliseconds = 1000;
+
+std::int64_t steadyMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 bool canOpen(const char* path, const char* mode) {
   std::FILE* file = std::fopen(path, mode);
@@ -150,27 +162,33 @@ Bool16 Server::stop() {
     report("Internal Error: Could not stop server because it is not running.");
     return 0;
   }
-  Packet notice;
-  std::memcpy(notice.senderName, "server\0\0", sizeof notice.senderName);
-  std::memcpy(notice.senderHost, localHostText, sizeof notice.senderHost);
-
   stoppingThread = std::this_thread::get_id();
+  stopDeadline = steadyMilliseconds() + kStopBudgetMilliseconds;
   halting = true;
   listener.shutdownBoth();  // the worker in accept wakes up and sees halting
   const std::int32_t slotCount = capacity + 1;
+  // Everyone logged in now is owed the notice; no one can log in from here on.
+  std::vector<ConnectionSlot*> owed;
+  owed.reserve(static_cast<std::size_t>(slotCount));
   {
     NamedLock usersLock(*usersMutex);
     for (std::int32_t i = 0; i < slotCount; ++i) {
-      if (slots[i]->userName != nullptr) {
-        sendMessage(slots[i], &notice, "The server is shutting down!");
-      }
-    }
-    for (std::int32_t i = 0; i < slotCount; ++i) {
       ConnectionSlot* slot = slots[i];
       if (slot->userName != nullptr) {
-        sendQuit(slot, &notice);
+        owed.push_back(slot);
         users.remove(slot->userName);
+      } else if (slot->socket != nullptr) {
+        // Not logged in: nothing is owed; this wakes a worker waiting for its client.
+        slot->socket->shutdownBoth();
       }
+    }
+  }
+  // No lock is held here: a router that found a user before it left the registry may hold
+  // users while it waits for that user's socket mutex.
+  sendStopNotices(owed.data(), static_cast<int>(owed.size()));
+  {
+    NamedLock usersLock(*usersMutex);
+    for (ConnectionSlot* slot : owed) {
       // Wakes a worker waiting for its client; nothing more reaches the client after this.
       if (slot->socket != nullptr) slot->socket->shutdownBoth();
     }

@@ -24,6 +24,9 @@ class Socket {
   // Stops both directions without closing: blocked sends and receives on the handle return at
   // once, and later ones fail. Used to give up a connection from any thread.
   Bool16 shutdownBoth();
+  // Stops sending only: what is queued still goes out, then the end of the stream; receiving
+  // goes on, and nothing arriving later resets the connection. False when the call fails.
+  Bool16 shutdownSend();
 
   // Stores the text, cut to 15 characters.
   void setLocalAddress(const char* address);

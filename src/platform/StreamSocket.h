@@ -38,6 +38,10 @@ class StreamSocket : public Socket {
   // ones from a peer that has closed since), 0 on a time-out, -1 when the peer has closed its
   // side and everything it sent has been read, or the socket failed.
   int waitForData(int milliseconds);
+  // The bytes sent on this connection that the peer has not acknowledged yet (those still
+  // queued included, and the end of the stream once sending is shut down): 0 once the peer has
+  // taken everything, -1 when the system does not say.
+  std::int32_t unacknowledgedBytes();
   // Opens a connection from the local fields to the peer fields; false on failure (a socket
   // that was created stays open).
   Bool16 connect();

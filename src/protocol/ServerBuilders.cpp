@@ -146,3 +146,10 @@ std::int32_t Server::sendQuit(ConnectionSlot* slot, Packet* packet) {
   setHeader(packet, "QUIT");
   return sendPacket(slot, packet, nullptr, -1);
 }
+
+std::int32_t Server::composeStopNotice(Packet* packet, unsigned char* image) {
+  setHeader(packet, "MESS");
+  const std::int32_t notice = composePacket(packet, "The server is shutting down!", -1, image);
+  setHeader(packet, "QUIT");
+  return notice + composePacket(packet, nullptr, -1, image + notice);
+}

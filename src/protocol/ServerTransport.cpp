@@ -1,10 +1,13 @@
 // One packet out to a client, one packet in from it. Every byte the server writes to a client
-// goes through deliver, under that client's socket mutex, in one send; every byte it reads
-// comes through receivePacket, on the slot's own worker.
+// goes through deliver, under that client's socket mutex, in one send, but for the stop's
+// notices (sendStopNotices, under the same mutex); every byte it reads comes through
+// receivePacket, on the slot's own worker.
 #include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "core/NamedLock.h"
 #include "core/Server.h"
@@ -19,8 +22,8 @@ namespace {
 constexpr int kIncompleteWaitMilliseconds = 100;
 // A send that has to wait for room checks back this often (to notice a stop).
 constexpr long kSendWaitStepMicroseconds = 50000;
-// The time a stop notice may wait for room in a client's connection.
-constexpr int kStopSendMilliseconds = 100;
+// How often the stop looks again at the clients that have not yet taken their notice.
+constexpr long kStopStepMicroseconds = 5000;
 
 std::int64_t steadyMilliseconds() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -50,14 +53,17 @@ std::int32_t Server::deliverHeld(ConnectionSlot* slot, const unsigned char* imag
   std::int32_t sent = socket->sendNow(image, size);
   if (sent == size) return sent;  // the usual case: room for the whole packet at once
 
-  // A client gets sendTimeoutMilliseconds to make room for a packet; stop's notices get much
-  // less, so that clients that do not read cannot hold the stop up.
-  const bool stopping = halting;
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(stopping ? kStopSendMilliseconds
-                                                           : sendTimeoutMilliseconds);
+  // A client gets sendTimeoutMilliseconds to make room for a packet.
+  std::int64_t deadline = steadyMilliseconds() + sendTimeoutMilliseconds;
   while (sent >= 0 && sent < size) {
-    if ((!stopping && halting) || std::chrono::steady_clock::now() >= deadline) break;
+    if (halting && !mayStillSend()) {
+      // The stop speaks to this client from now on, and its notice must follow whole packets:
+      // one not begun is dropped, one begun is finished within the stop's budget.
+      if (sent == 0) return -1;
+      const std::int64_t stopBy = stopDeadline;
+      if (stopBy < deadline) deadline = stopBy;
+    }
+    if (steadyMilliseconds() >= deadline) break;
     socket->waitWritable(0, kSendWaitStepMicroseconds);
     std::int32_t accepted = socket->sendNow(image + sent, size - sent);
     sent = accepted < 0 ? -1 : sent + accepted;
@@ -72,8 +78,95 @@ std::int32_t Server::deliverHeld(ConnectionSlot* slot, const unsigned char* imag
   return sent;
 }
 
+void Server::sendStopNotices(ConnectionSlot* const* owed, int count) {
+  Packet notice;
+  std::memcpy(notice.senderName, "server\0\0", sizeof notice.senderName);
+  std::memcpy(notice.senderHost, localHostText, sizeof notice.senderHost);
+  unsigned char image[2 * MAX_WIRE_SIZE];
+  const std::int32_t size = composeStopNotice(&notice, image);
+
+  // Each client goes through these stages in turn; none waits for another, so the budget is
+  // spent only on clients that do not take their notice.
+  enum class Stage { Locking, Writing, Lingering, Done };
+  struct Farewell {
+    ConnectionSlot* slot;
+    Stage stage;
+    std::int32_t written;
+  };
+  std::vector<Farewell> farewells;
+  farewells.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) farewells.push_back({owed[i], Stage::Locking, 0});
+
+  for (;;) {
+    bool pending = false;
+    StreamSocket* filling = nullptr;  // one whose notice waits for room, to wait on
+    for (Farewell& farewell : farewells) {
+      ConnectionSlot* slot = farewell.slot;
+      switch (farewell.stage) {
+        case Stage::Locking:
+          // A worker may be finishing a packet it had begun to this client; the notice follows it.
+          if (slot->socketMutex->wait(0) != WAIT_OBJECT_0) {
+            pending = true;
+            break;
+          }
+          farewell.stage = Stage::Writing;
+          [[fallthrough]];
+        case Stage::Writing: {
+          const std::int32_t accepted =
+              slot->socket->sendNow(image + farewell.written, size - farewell.written);
+          farewell.written += accepted > 0 ? accepted : 0;
+          if (accepted < 0 || farewell.written == size) {
+            slot->socketMutex->release();
+          }
+          if (accepted < 0) {
+            farewell.stage = Stage::Done;
+            break;
+          }
+          if (farewell.written < size) {
+            pending = true;
+            filling = slot->socket;
+            break;
+          }
+          // The end of the stream follows the QUIT; the client may go on sending meanwhile.
+          slot->socket->shutdownSend();
+          farewell.stage = Stage::Lingering;
+          [[fallthrough]];
+        }
+        case Stage::Lingering:
+          // The connection stays open until the client has it all: closing it earlier, with the
+          // notice still queued or the client's own packets unread, resets it, and a reset
+          // takes back what was queued. Where the system cannot say, until the client closes.
+          if (slot->socket->unacknowledgedBytes() == 0 || slot->peerClosed) {
+            farewell.stage = Stage::Done;
+          } else {
+            pending = true;
+          }
+          break;
+        case Stage::Done:
+          break;
+      }
+    }
+    if (!pending || steadyMilliseconds() >= stopDeadline) break;
+    if (filling != nullptr) {
+      filling->waitWritable(0, kStopStepMicroseconds);
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(kStopStepMicroseconds));
+    }
+  }
+  // Out of time: a notice cut short leaves its client's stream to be shut down with the rest.
+  for (Farewell& farewell : farewells) {
+    if (farewell.stage == Stage::Writing) farewell.slot->socketMutex->release();
+  }
+}
+
 std::int32_t Server::sendPacket(ConnectionSlot* slot, Packet* packet, const char* text,
                                 std::int32_t textLength) {
+  unsigned char image[MAX_WIRE_SIZE];
+  return deliver(slot, image, composePacket(packet, text, textLength, image));
+}
+
+std::int32_t Server::composePacket(Packet* packet, const char* text, std::int32_t textLength,
+                                   unsigned char* image) {
   packet->clearPayload();
   if (text != nullptr) {
     std::size_t length =
@@ -85,12 +178,10 @@ std::int32_t Server::sendPacket(ConnectionSlot* slot, Packet* packet, const char
       packet->payload[length - 1] = PAYLOAD_END;
     }
   }
-  unsigned char image[MAX_WIRE_SIZE];
   packet->serialize(image);
-  std::int32_t result =
-      deliver(slot, image, static_cast<std::int32_t>(packet->headerSize + packet->length));
+  const auto size = static_cast<std::int32_t>(packet->headerSize + packet->length);
   packet->clearPayload();
-  return result;
+  return size;
 }
 
 std::int32_t Server::receivePacket(ConnectionSlot* slot, Packet* packet) {

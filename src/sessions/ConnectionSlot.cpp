@@ -14,6 +14,7 @@ ConnectionSlot::ConnectionSlot()
       loginSerial(0),
       socketMutex(nullptr),
       admitted(false),
+      peerClosed(false),
       inboxLength(0),
       partialSince(0),
       loginDeadline(0) {}

@@ -5,6 +5,7 @@
 // changed only by the slot's own worker. Other threads send on socket under the socket mutex.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <thread>
@@ -42,6 +43,11 @@ class ConnectionSlot {
   // lists and user-joined notices only count admitted users, so that two users admitted at the
   // same moment each hear of the other exactly once.
   bool admitted;
+
+  // Set by the slot's own worker once it has read its client's stream to the end (or the read
+  // failed): from then on nothing of the client's waits unread. Cleared when a connection is
+  // taken. The stop reads it to learn that a client has taken its notice and gone.
+  std::atomic<bool> peerClosed;
 
   // Bytes received from the current connection that do not yet make a whole packet (or that
   // follow the packet just read). Emptied when a connection is taken.

@@ -155,6 +155,7 @@ bool Server::takeConnection(ConnectionSlot* slot) {
   slot->connectTime = std::time(nullptr);
   slot->inboxLength = 0;
   slot->partialSince = 0;
+  slot->peerClosed = false;
   const std::int32_t timeout = loginTimeout;
   slot->loginDeadline = timeout > 0 ? steadyNowMilliseconds() + std::int64_t{timeout} * 1000 : 0;
   return !overCapacity;
@@ -201,8 +202,13 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming)
     slot->admitted = true;
   }
   if (sendMulticastGroup(slot, outgoing) < 0 || sendConnected(slot, outgoing) < 0) return;
-  while (receivePacket(slot, incoming) >= 0 && dispatchPacket(slot, incoming)) {
+  while (receivePacket(slot, incoming) >= 0) {
+    // While the stop says goodbye, what the client still sends is read and dropped: left
+    // unread, it would reset the connection under the notice when it closes.
+    if (halting) continue;
+    if (!dispatchPacket(slot, incoming)) break;
   }
+  slot->peerClosed = true;
 }
 
 void Server::teardownSlot(ConnectionSlot* slot) {

@@ -374,6 +374,36 @@ TEST_F(ServiceControlTest, StopReturnsPromptlyWhateverTheClientsDo) {
   EXPECT_TRUE(halfway->closedByPeer());
 }
 
+TEST_F(ServiceControlTest, AUserWhoReadsLateAndStillSendsGetsTheStopNotice) {
+  server.sendTimeoutMilliseconds = 10000;  // nobody is dropped for being slow here
+  ASSERT_TRUE(startService());
+  auto slow = login("slow");
+  ASSERT_TRUE(slow);
+  slow->socket().setReceiveBufferSize(65536);
+  auto flooder = login("flooder");
+  ASSERT_TRUE(flooder);
+  // slow's connection fills up, and the flooder's worker waits in a send to it.
+  flooder->socket().setSendTimeout(1);
+  const std::string packet = wireImage("PRIV", "flooder", "slow\xFC" + std::string(900, 'z') + "\xFD");
+  const auto floodDeadline = Clock::now() + 20s;
+  bool stuck = false;
+  while (!stuck && Clock::now() < floodDeadline) stuck = !flooder->sendRaw(packet);
+  ASSERT_TRUE(stuck) << "slow's connection never filled up";
+
+  std::thread stopping([this] { EXPECT_TRUE(server.stop()); });
+  ASSERT_TRUE(waitUntil([&] { return server.halting.load(); }));
+  // Busy with a packet of its own while the stop begins, and a little late to read: its notice
+  // is still owed, and nothing it sends may reset the connection under it.
+  EXPECT_TRUE(slow->sendText("MESS", "still here", "slow"));
+  std::this_thread::sleep_for(200ms);
+  Packet received;
+  const bool noticed = slow->skipTo("MESS", received, 3s);  // past the flood and USER notices
+  stopping.join();
+  ASSERT_TRUE(noticed);
+  EXPECT_EQ(textOf(received), "The server is shutting down!");
+  EXPECT_EQ(slow->next(), "QUIT");
+}
+
 TEST_F(ServiceControlTest, StopLeavesNoWorkerThreadOrDescriptorBehind) {
   // A sanitizer starts a helper thread with the first thread: let it join the baseline.
   std::thread([] {}).join();

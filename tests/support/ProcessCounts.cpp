@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <system_error>
 
@@ -17,10 +18,39 @@ int entriesIn(const char* folder) {
   return error ? -1 : count;
 }
 
+// The kernel's flag of a task that has begun to exit (PF_EXITING in its stat line).
+constexpr unsigned long kExitingFlag = 0x4;
+
+// False for a thread that is on its way out: a joined thread's join returns a moment before
+// the system stops listing it.
+bool isLive(const std::filesystem::path& task) {
+  std::ifstream stat(task / "stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;  // gone since the folder was read
+  // After the name in parentheses: state, ppid, pgrp, session, tty, tpgid, then the flags.
+  std::size_t at = line.rfind(')');
+  if (at == std::string::npos) return true;
+  std::istringstream fields(line.substr(at + 1));
+  std::string skipped;
+  for (int i = 0; i < 6; ++i) fields >> skipped;
+  unsigned long flags = 0;
+  fields >> flags;
+  return (flags & kExitingFlag) == 0;
+}
+
 }  // namespace
 
 int openDescriptors() { return entriesIn("/proc/self/fd"); }
-int threadCount() { return entriesIn("/proc/self/task"); }
+
+int threadCount() {
+  int count = 0;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it("/proc/self/task", error), end; !error && it != end;
+       it.increment(error)) {
+    if (isLive(it->path())) ++count;
+  }
+  return error ? -1 : count;
+}
 
 long peakVirtualKilobytes() {
   std::ifstream status("/proc/self/status");

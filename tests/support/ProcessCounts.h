@@ -1,8 +1,9 @@
 // What the leak checks count in this process: the open descriptors (on Windows the open
 // handles of files, pipes, sockets and consoles; thread and mutex handles are not among them),
-// the live threads, and the peak of its memory (the address space on Linux, committed memory
-// on Windows, which has no address-space peak): an allocation of gigabytes shows there even if
-// it is never touched or is freed at once. Each is -1 when the system does not say.
+// the live threads (not one that has been joined but is still on its way out), and the peak of
+// its memory (the address space on Linux, committed memory on Windows, which has no
+// address-space peak): an allocation of gigabytes shows there even if it is never touched or is
+// freed at once. Each is -1 when the system does not say.
 #pragma once
 
 int openDescriptors();

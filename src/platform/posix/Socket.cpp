@@ -25,6 +25,11 @@ Bool16 Socket::shutdownBoth() {
   return ::shutdown(static_cast<int>(handle), SHUT_RDWR) == 0 ? 1 : 0;
 }
 
+Bool16 Socket::shutdownSend() {
+  if (handle == INVALID_SOCKET_HANDLE) return 0;
+  return ::shutdown(static_cast<int>(handle), SHUT_WR) == 0 ? 1 : 0;
+}
+
 bool Socket::bindLocal() {
   sockaddr_in address{};
   address.sin_family = AF_INET;

@@ -3,8 +3,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#ifdef __linux__
+#include <linux/sockios.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -110,6 +115,17 @@ int StreamSocket::waitForData(int milliseconds) {
     return waiting > 0 ? 1 : -1;
   }
   return 1;
+}
+
+std::int32_t StreamSocket::unacknowledgedBytes() {
+  if (handle == INVALID_SOCKET_HANDLE) return -1;
+#ifdef SIOCOUTQ
+  int queued = 0;
+  if (::ioctl(static_cast<int>(handle), SIOCOUTQ, &queued) != 0) return -1;
+  return queued;
+#else
+  return -1;
+#endif
 }
 
 Bool16 StreamSocket::connect() {

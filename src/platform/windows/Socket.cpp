@@ -58,6 +58,12 @@ Bool16 Socket::shutdownBoth() {
   return 1;
 }
 
+Bool16 Socket::shutdownSend() {
+  if (handle == INVALID_SOCKET_HANDLE) return 0;
+  // Not marked: the socket still receives, and its waits go on.
+  return ::shutdown(native(handle), SD_SEND) == 0 ? 1 : 0;
+}
+
 bool Socket::bindLocal() {
   sockaddr_in address{};
   address.sin_family = AF_INET;

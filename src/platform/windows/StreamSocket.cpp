@@ -185,6 +185,12 @@ int StreamSocket::waitForData(int milliseconds) {
   return -1;
 }
 
+std::int32_t StreamSocket::unacknowledgedBytes() {
+  // Winsock reports what is in flight (SIO_TCP_INFO), but not what still waits in the socket's
+  // own send buffer for room in the peer's window: it cannot say that the peer has it all.
+  return -1;
+}
+
 Bool16 StreamSocket::connect() {
   SOCKET socket = openTcpSocket();
   if (socket == INVALID_SOCKET) {
