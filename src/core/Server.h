@@ -56,6 +56,8 @@ inline constexpr std::int32_t MAX_CAPACITY = 1000;
 
 // The longest user name and password the console accepts for a new account.
 inline constexpr int MAX_USER_NAME_LENGTH = 8;
+// The longest name a client may log in with: its entry in a user list must fit one packet.
+inline constexpr int MAX_LOGIN_NAME_LENGTH = 127;
 inline constexpr int MAX_PASSWORD_LENGTH = 8;
 
 // Buffer size for a copy of a configured path; longer paths are refused where they are set.
@@ -191,6 +193,10 @@ class Server : public ServerBase {
   // slot's userName is set and the slot is in users) or the turn must end (false: neither).
   // Called with no mutex held.
   Bool16 loginHandshake(ConnectionSlot* slot, Packet* outgoing, Packet* incoming);
+  // Why nobody may log in under name (the refusal's text), or null when anybody may: names
+  // hold no control characters (below 32, and 127) and no separator bytes (0xFC to 0xFF), and
+  // at most MAX_LOGIN_NAME_LENGTH bytes.
+  static const char* loginNameProblem(const char* name);
 
   // --- sessions/ServerWorker.cpp: the worker threads, one per slot
   // The thread procedure: argument is a heap text "%p %p" with the slot and the server; it is
@@ -299,6 +305,9 @@ class Server : public ServerBase {
   void promptFileName(const char* format, char* (Server::*get)(char*, std::size_t) const,
                       void (Server::*set)(const char*));
   void reportSession(const char* format, ConnectionSlot* slot, const char* detail);
+  // Appends "Connection Error: <why> for "<name>" from <address>." to the error log only (null
+  // name: without the name part); the name is cut at its first separator byte and masked.
+  void logRefusedLogin(ConnectionSlot* slot, const char* name, const char* why);
   void notifyUndeliverable(const Packet* packet, const char* recipient);
   Bool16 appendConnectionLine(const char* format, const char* userName, std::uint16_t port,
                               const char* clientAddress);

@@ -34,8 +34,8 @@ std::int32_t clampToInt32(std::int64_t value) {
   return static_cast<std::int32_t>(value);
 }
 
-void neutraliseControls(char* text) {
+void neutraliseClientText(char* text) {
   for (unsigned char* p = reinterpret_cast<unsigned char*>(text); *p != 0; ++p) {
-    if (*p < 0x20 || *p == 0x7F) *p = '?';
+    if (*p < 0x20 || *p == 0x7F || *p >= 0xFC) *p = '?';
   }
 }

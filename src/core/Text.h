@@ -10,9 +10,10 @@ bool equalsIgnoringCase(const char* a, const char* b);
 // is ignored and text that does not begin with a number reads as 0. A number too large for 64
 // bits wraps around, so its low bits are always those of the number as written.
 std::int64_t readLeadingNumber(const char* text);
-// Replaces every control character (below 32, and 127) with '?': for text that came from a
-// client or a file on its way to the operator's terminal or a log, where a control sequence
-// could rewrite what the operator sees.
-void neutraliseControls(char* text);
+// Replaces every control character (below 32, and 127) and every byte the protocol reserves as a
+// separator (0xFC to 0xFF) with '?': for text that came from a client or a file on its way to
+// the operator's terminal or a log, where a control sequence could rewrite what the operator
+// sees and a line feed or tab could forge a record.
+void neutraliseClientText(char* text);
 // The number clamped to the 32-bit signed range.
 std::int32_t clampToInt32(std::int64_t value);

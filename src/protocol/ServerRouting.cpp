@@ -30,7 +30,7 @@ void Server::reportSession(const char* format, ConnectionSlot* slot, const char*
   char line[TEXT_LINE_SIZE];
   std::snprintf(line, sizeof line, format, slot->userName != nullptr ? slot->userName : "", peer,
                 detail);
-  neutraliseControls(line);
+  neutraliseClientText(line);
   report(line);
 }
 
@@ -159,7 +159,7 @@ void Server::notifyUndeliverable(const Packet* packet, const char* recipient) {
   char text[TEXT_LINE_SIZE];
   std::snprintf(text, sizeof text, "Could not deliver message to %s.  User is not connected",
                 recipient);
-  neutraliseControls(text);
+  neutraliseClientText(text);
   Packet notice;  // no sender name or host: the notice comes from nobody in particular
   sendMessage(node->value, &notice, text);
   logError(text);

@@ -35,7 +35,7 @@ void Server::printUserLine(ConnectionSlot* slot) {
   // A name chosen by a client reaches the operator's terminal: bounded, controls neutralised.
   char name[TEXT_LINE_SIZE];
   std::snprintf(name, sizeof name, "%s", slot->userName);
-  neutraliseControls(name);
+  neutraliseClientText(name);
   std::printf("%s\t%s\t%s\n", name, address, time);
 }
 

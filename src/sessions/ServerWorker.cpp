@@ -78,9 +78,11 @@ void Server::teardownConnection(ConnectionSlot* slot, Packet* outgoing) {
   NamedLock usersLock(*usersMutex);
   if (halting) return;  // stop tears the slots down itself, without notices
   if (slot->userName != nullptr) {
-    // Those who were told of the user hear that it has gone.
+    // Those who were told of the user hear that it has gone; a name that no list could show
+    // was never told to anyone.
     const std::int32_t slotCount = capacity + 1;
-    for (std::int32_t i = 0; slot->admitted && i < slotCount; ++i) {
+    const bool listed = slot->admitted && loginNameProblem(slot->userName) == nullptr;
+    for (std::int32_t i = 0; listed && i < slotCount; ++i) {
       ConnectionSlot* other = slots[i];
       if (other != slot && other->userName != nullptr && other->admitted) {
         sendUserGone(other, outgoing, slot);

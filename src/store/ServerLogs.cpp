@@ -5,6 +5,8 @@
 
 #include "core/NamedLock.h"
 #include "core/Server.h"
+#include "core/Text.h"
+#include "protocol/Packet.h"
 #include "platform/System.h"
 
 void Server::formatTimeStamp(char* buffer, std::size_t size, std::time_t when) {
@@ -40,7 +42,11 @@ Bool16 Server::appendConnectionLine(const char* format, const char* userName, st
   }
   char stamp[TEXT_LINE_SIZE];
   formatTimeStamp(stamp, sizeof stamp, std::time(nullptr));
-  std::fprintf(file, format, userName, clientAddress, static_cast<int>(port), stamp);
+  // The name came from a client: a tab or a line feed in it must not make records of its own.
+  char name[MAX_WIRE_SIZE];
+  std::snprintf(name, sizeof name, "%s", userName != nullptr ? userName : "");
+  neutraliseClientText(name);
+  std::fprintf(file, format, name, clientAddress, static_cast<int>(port), stamp);
   std::fclose(file);
   return 1;
 }

@@ -14,6 +14,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 const std::string kPasswords =
     "alice:secret:Alice Liddell\n"
@@ -24,6 +25,7 @@ const std::string kPasswords =
 
 const std::string kAdmission = "SYID USER MCST CONN";
 const std::string kIncorrect = "LERR:Login incorrect.";
+const std::string kForbiddenName = "LERR:Login name may not contain control or separator characters.";
 
 // name 0xFF password, as a client sends it at LOGIN and SECURE.
 std::string credentials(const std::string& name, const std::string& password) {
@@ -90,13 +92,34 @@ TEST_F(LoginTest, OpenLoginRefusesReservedAndTakenNamesWithoutLimit) {
   EXPECT_FALSE(isLoggedIn(""));
 }
 
-TEST_F(LoginTest, OpenLoginTakesAFieldSeparatorAsPartOfTheName) {
+TEST_F(LoginTest, OpenLoginRefusesNamesThatWouldForgeListEntriesAndTheClientMayTryAgain) {
   startAt(FREEFORALL);
+  auto bob = login("bob");
+  ASSERT_TRUE(bob);
   auto client = greeted();
   ASSERT_TRUE(client);
-  EXPECT_EQ(admission(*client, credentials("alice", "secret")), kAdmission);
-  EXPECT_TRUE(isLoggedIn(credentials("alice", "secret")));
-  EXPECT_FALSE(isLoggedIn("alice"));
+  // name 0xFF password by habit, fake entries, a line break, a tab: none may become a user.
+  for (const std::string& name :
+       {credentials("alice", "secret"), "mallory\xFE" "eve"s, "a\xFC" "b"s, "x\xFD" "y"s,
+        "two\nlines"s, "tab\tbed"s, "del\x7F"s}) {
+    EXPECT_EQ(reply(*client, name), kForbiddenName) << name;
+  }
+  EXPECT_EQ(reply(*client, std::string(128, 'n')), "LERR:Login name must be 127 characters or less.");
+  EXPECT_EQ(admission(*client, std::string(127, 'n')), kAdmission);
+  EXPECT_EQ(loggedInCount(), 2);
+  // bob heard of the one user that was admitted, and of nobody else.
+  Packet packet;
+  ASSERT_TRUE(bob->skipTo("USER", packet));
+  EXPECT_EQ(textOf(packet).substr(0, 128), std::string(127, 'n') + "\xFF");
+  EXPECT_TRUE(bob->silentFor(200ms));
+  // The password never reaches the log, and the refusals are not shown on the console.
+  const std::string errors = dir.read(".servererrors");
+  EXPECT_EQ(errors.find("secret"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("Connection Error: Login refused (name not allowed) for \"alice\" from "
+                        "127.0.0.1."),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("for \"two?lines\""), std::string::npos) << errors;
 }
 
 TEST_F(LoginTest, AnsweringTheLevelWithAMessageEndsWithoutLoginError) {
@@ -137,18 +160,25 @@ TEST_F(LoginTest, NamesDifferingInCaseAreDifferentUsersInOpenLogin) {
   EXPECT_TRUE(waitUntil([&] { return loggedInCount() == 2; }));
 }
 
-TEST_F(LoginTest, RefusalOfAVeryLongNameIsCutToTheReplyBuffer) {
+TEST_F(LoginTest, ALoginThatRunsOutOfTimeIsToldSoAndLogged) {
+  server.loginTimeout = 1;
   startAt(FREEFORALL);
-  const std::string name(900, 'n');
-  auto first = login(name);
-  ASSERT_TRUE(first);
-  auto second = greeted();
-  ASSERT_TRUE(second);
-  const std::string refusal = reply(*second, name);
-  ASSERT_EQ(refusal.substr(0, 11), "LERR:Login ");
-  EXPECT_EQ(refusal.size(), std::string("LERR:").size() + TEXT_LINE_SIZE - 1);
-  // The connection is still in step: the next name is handled normally.
-  EXPECT_EQ(admission(*second, "bob"), kAdmission);
+  auto silent = greeted();  // never sends a USER packet
+  ASSERT_TRUE(silent);
+  auto refused = greeted();
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(reply(*refused, "server"), "LERR:Login server already in use.");
+  for (WireClient* client : {silent.get(), refused.get()}) {
+    EXPECT_EQ(client->next(3s), "MESS:Login timed out.");
+    EXPECT_TRUE(quitAndClosed(*client));
+  }
+  const std::string errors = dir.read(".servererrors");
+  EXPECT_NE(errors.find("ERROR: Connection Error: Login timed out from 127.0.0.1.\tAT: "),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("ERROR: Connection Error: Login timed out for \"server\" from 127.0.0.1."),
+            std::string::npos)
+      << errors;
 }
 
 TEST_F(LoginTest, FailedHandshakesLeaveNoConnectionLogLineAndGiveTheirCountBack) {
@@ -277,6 +307,28 @@ TEST_P(PasswordLoginTest, MissingPasswordFileRefusesEveryAttempt) {
   EXPECT_NE(dir.read(".servererrors").find("ERROR: " + inaccessible + "\tAT: "),
             std::string::npos);
   EXPECT_EQ(loggedInCount(), 0);
+}
+
+TEST_P(PasswordLoginTest, EveryRefusalIsLoggedWithNameAndAddressButNeverThePassword) {
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(reply(*client, credentials("alice", "guess1")), kIncorrect);
+  EXPECT_EQ(reply(*client, credentials("nobody\x1b[2J", "guess2")), kForbiddenName);
+  EXPECT_EQ(reply(*client, credentials("server", "guess3")), "LERR:User server is already logged in!.");
+  EXPECT_EQ(reply(*client, credentials("alice", "secret")), "MESS:Too many failed login attempts.");
+  EXPECT_TRUE(quitAndClosed(*client));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  const std::string errors = dir.read(".servererrors");
+  const std::string prefix = "ERROR: Connection Error: ";
+  for (const std::string& line :
+       {"Login refused (unknown user or wrong password) for \"alice\" from 127.0.0.1.",
+        "Login refused (name not allowed) for \"nobody?[2J\" from 127.0.0.1.",
+        "Login refused (name in use or reserved) for \"server\" from 127.0.0.1.",
+        "Too many failed login attempts from 127.0.0.1."}) {
+    EXPECT_NE(errors.find(prefix + line + "\tAT: "), std::string::npos) << line << "\n" << errors;
+  }
+  EXPECT_EQ(errors.find("guess"), std::string::npos) << errors;
 }
 
 TEST_P(PasswordLoginTest, GivingUpLeavesNoConnectionLogLineAndGivesTheCountBack) {

@@ -422,7 +422,7 @@ TEST_F(RobustnessTest, IdleSocketsThatNeverLogInGiveTheirSlotsBackAfterTheLoginT
     EXPECT_EQ(packets.back(), "QUIT");
     if (packets.front() == "HELO") {
       ++held;
-      EXPECT_EQ(packets, (std::vector<std::string>{"HELO", "LEVL:1", "QUIT"}));
+      EXPECT_EQ(packets, (std::vector<std::string>{"HELO", "LEVL:1", "MESS:Login timed out.", "QUIT"}));
     } else {
       EXPECT_EQ(packets.front(), "MESS:Connection limit has been reached. Try again later.");
     }

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <thread>
@@ -50,6 +51,20 @@ TEST_F(LogsTest, ConnectAndDisconnectLinesHaveTheirExactFormats) {
                       kStamp + "\nDisconnect: USER: alice\tFROM: 192\\.0\\.2\\.7, 5412\tAT: " +
                       kStamp + "\n");
   EXPECT_TRUE(std::regex_match(log, expected)) << log;
+}
+
+TEST_F(LogsTest, ANameCannotForgeConnectionLogLines) {
+  const std::string forged = "mallory\tFROM: 10.9.8.7, ON: 1\tAT: now\nConnect: USER: root\xFF";
+  EXPECT_TRUE(server.logConnect(forged.c_str(), 5412, "192.0.2.7"));
+  EXPECT_TRUE(server.logDisconnect(forged.c_str(), 5412, "192.0.2.7"));
+  const std::string shown = "mallory?FROM: 10.9.8.7, ON: 1?AT: now?Connect: USER: root?";
+  std::string log = dir.read("connectionlog");
+  ASSERT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+  EXPECT_EQ(log.rfind("Connect: USER: " + shown + "\tFROM: 192.0.2.7, ON: 5412\tAT: ", 0), 0u)
+      << log;
+  EXPECT_NE(log.find("\nDisconnect: USER: " + shown + "\tFROM: 192.0.2.7, 5412\tAT: "),
+            std::string::npos)
+      << log;
 }
 
 TEST_F(LogsTest, PortIsPrintedUnsigned) {

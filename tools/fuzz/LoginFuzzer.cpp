@@ -3,14 +3,18 @@
 // sending side then closes, and the handshake runs to its end. Its result, the slot it leaves
 // and every reply must be those of the handshake's rules, worked out here from the same input:
 // the level first, then the refusals, at most three checked attempts with a password, never a
-// reserved, empty or taken name, never a wrong password.
+// reserved, empty or taken name, never a name with a control character or a separator byte or
+// longer than 127 bytes, never a wrong password. Every refusal leaves one error-log entry, and
+// no entry holds a control character or a separator byte of the client's.
 //
 // Input: byte 0 picks the security level; the rest is the client's byte stream.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "FuzzSupport.h"
@@ -43,6 +47,16 @@ bool passwordMatches(const std::string& name, const std::string& password) {
 }
 
 bool isReserved(const std::string& name) { return name == "server" || name == "everyone"; }
+
+// The refusal of a name nobody may have, or "" for a name anybody may have.
+std::string forbidden(const std::string& name) {
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F || c >= 0xFC) {
+      return "LERRLogin name may not contain control or separator characters.";
+    }
+  }
+  return name.size() > 127 ? "LERRLogin name must be 127 characters or less." : "";
+}
 
 FuzzServer& harness() {
   static FuzzServer* instance = [] {
@@ -106,11 +120,13 @@ Outcome expectedOutcome(SecurityLevel level, const std::vector<Reply>& replies) 
   if (level == FREEFORALL) {
     for (;;) {
       const std::string& name = replies[next++].text;
-      if (!name.empty() && !isReserved(name) && name != kLoggedIn) {
+      const std::string refusal = forbidden(name);
+      if (refusal.empty() && !name.empty() && !isReserved(name) && name != kLoggedIn) {
         outcome.name = name;
         return outcome;
       }
-      outcome.sent.push_back("LERR" + formatted("Login %s already in use.", name));
+      outcome.sent.push_back(!refusal.empty() ? refusal
+                                              : "LERR" + formatted("Login %s already in use.", name));
       if (next == replies.size()) return outcome;
       if (!replies[next].isLogin) {
         outcome.sent.push_back(wrongReply);
@@ -123,7 +139,9 @@ Outcome expectedOutcome(SecurityLevel level, const std::vector<Reply>& replies) 
     std::size_t separator = text.find(static_cast<char>(FIELD_SEP));
     std::string name = text.substr(0, separator);
     std::string password = separator == std::string::npos ? "" : text.substr(separator + 1);
-    if (name == kLoggedIn || isReserved(name)) {
+    if (!forbidden(name).empty()) {
+      outcome.sent.push_back(forbidden(name));
+    } else if (name == kLoggedIn || isReserved(name)) {
       outcome.sent.push_back("LERR" + formatted("User %s is already logged in!.", name));
     } else if (name.empty() || !passwordMatches(name, password)) {
       outcome.sent.push_back("LERRLogin incorrect.");
@@ -153,7 +171,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   FuzzServer& fuzz = harness();
   fuzz.reset();
-  trimLog(fuzzFolder() / ".servererrors");
+  const std::filesystem::path errorLog = fuzzFolder() / ".servererrors";
+  std::error_code ignored;
+  std::filesystem::resize_file(errorLog, 0, ignored);
   fuzz.server.securityLevel = level;
   fuzz.connect(kLoggedInSlot, kLoggedIn);
   StreamSocket& client = fuzz.connect(kLoginSlot);
@@ -193,5 +213,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     at += static_cast<std::size_t>(whole);
   }
   FUZZ_CHECK(at == bytes.size());
+
+  // One error-log entry per refusal, each one line whose text holds nothing of the client's
+  // that could forge a line, a field or a list entry.
+  int refusals = 0;
+  for (const std::string& reply : expected.sent) refusals += reply.compare(0, 4, "LERR") == 0;
+  int entries = 0;
+  const std::string log = readFile(errorLog);
+  for (std::size_t start = 0; start < log.size();) {
+    std::size_t end = log.find('\n', start);
+    FUZZ_CHECK(end != std::string::npos);
+    const std::string line = log.substr(start, end - start);
+    std::size_t stamp = line.find("\tAT: ");
+    FUZZ_CHECK(line.compare(0, 7, "ERROR: ") == 0 && stamp != std::string::npos);
+    for (std::size_t i = 7; i < stamp; ++i) {
+      const auto c = static_cast<unsigned char>(line[i]);
+      FUZZ_CHECK(c >= 0x20 && c != 0x7F && c < 0xFC);
+    }
+    entries += line.find("Login refused") != std::string::npos;
+    start = end + 1;
+  }
+  FUZZ_CHECK(entries == refusals);
   return 0;
 }

@@ -64,7 +64,7 @@ std::string undeliverableText(const std::string& recipient) {
   char text[TEXT_LINE_SIZE];
   std::snprintf(text, sizeof text, "Could not deliver message to %s.  User is not connected",
                 recipient.c_str());
-  neutraliseControls(text);
+  neutraliseClientText(text);
   return text;
 }
 
