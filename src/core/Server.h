@@ -183,9 +183,15 @@ class Server : public ServerBase {
   // --- protocol/ServerRouting.cpp: what a logged-in client's packets do
   // Acts on one packet from the slot's client; false ends the session (the client quit).
   Bool16 dispatchPacket(ConnectionSlot* slot, Packet* packet);
-  // Delivers a PRIV, MAIL or GRAP packet unchanged to the names before its RECIPIENTS_END, or
-  // to every logged-in user when the first name is "everyone". False when it names nobody.
-  // Takes users, then each recipient's socket mutex.
+  // Delivers a PRIV, MAIL or GRAP packet from sender's session to the names before its
+  // RECIPIENTS_END, or to every logged-in user when the first name is "everyone": the packet as
+  // the client sent it, but for its sender fields, which the server sets to the session's user
+  // name (first 8 bytes) and address. The sender of a PRIV or MAIL is told of each name not
+  // logged in. False when the packet names nobody. The caller's packet is not changed. Takes
+  // users, then each recipient's socket mutex (never both while it tells the sender).
+  Bool16 routePacket(ConnectionSlot* sender, Packet* packet);
+  // The same for a packet of the server's own, with no session behind it: delivered with the
+  // sender fields it has, and nobody is told of absent recipients.
   Bool16 routePacket(Packet* packet);
 
   // --- sessions/ServerLogin.cpp: the login handshake
@@ -308,7 +314,7 @@ class Server : public ServerBase {
   // Appends "Connection Error: <why> for "<name>" from <address>." to the error log only (null
   // name: without the name part); the name is cut at its first separator byte and masked.
   void logRefusedLogin(ConnectionSlot* slot, const char* name, const char* why);
-  void notifyUndeliverable(const Packet* packet, const char* recipient);
+  void notifyUndeliverable(ConnectionSlot* sender, const char* recipient);
   Bool16 appendConnectionLine(const char* format, const char* userName, std::uint16_t port,
                               const char* clientAddress);
 

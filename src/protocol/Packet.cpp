@@ -44,6 +44,12 @@ unsigned char* Packet::serialize(unsigned char* buffer) const {
   return buffer;
 }
 
+void stampSender(unsigned char* image, const char* name, const char* host) {
+  // strncpy pads with NULs, as the fields want, and stops at 8 and 16 bytes.
+  std::strncpy(reinterpret_cast<char*>(image + 4), name, 8);
+  std::strncpy(reinterpret_cast<char*>(image + 12), host, 16);
+}
+
 void Packet::deserialize(const unsigned char* image) {
   std::memcpy(type, image, 4);
   std::memcpy(senderName, image + 4, 8);

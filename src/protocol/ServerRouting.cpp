@@ -1,6 +1,7 @@
-// What a logged-in client's packets do: messages for others are routed to them unchanged,
-// messages and error reports for the operator are shown and logged, QUIT ends the session, and
-// packets only the server may send are reported as protocol violations.
+// What a logged-in client's packets do: messages for others are routed to them with the
+// sender fields the server vouches for (the session's name and address, whatever the client
+// wrote there), messages and error reports for the operator are shown and logged, QUIT ends the
+// session, and packets only the server may send are reported as protocol violations.
 #include <cstdio>
 #include <cstring>
 
@@ -36,7 +37,7 @@ void Server::reportSession(const char* format, ConnectionSlot* slot, const char*
 
 Bool16 Server::dispatchPacket(ConnectionSlot* slot, Packet* packet) {
   if (isType(packet, "PRIV") || isType(packet, "GRAP") || isType(packet, "MAIL")) {
-    if (!routePacket(packet)) {
+    if (!routePacket(slot, packet)) {
       reportSession("Internal Error: Error routing message from %s@%s", slot, "");
     }
     return 1;
@@ -65,7 +66,9 @@ Bool16 Server::dispatchPacket(ConnectionSlot* slot, Packet* packet) {
   return 1;
 }
 
-Bool16 Server::routePacket(Packet* packet) {
+Bool16 Server::routePacket(Packet* packet) { return routePacket(nullptr, packet); }
+
+Bool16 Server::routePacket(ConnectionSlot* sender, Packet* packet) {
   if (packet->length == 0 || packet->payload == nullptr) return 0;
   // The recipients are the bytes before the first RECIPIENTS_END; a NUL or the end of the
   // payload before it means there is no recipient list.
@@ -95,10 +98,18 @@ Bool16 Server::routePacket(Packet* packet) {
   }
   if (count == 0) return 0;
 
+  // One image for every recipient. The sender's name is read on its own worker, the only
+  // thread that changes it, and its address never changes while it is connected.
   unsigned char image[MAX_WIRE_SIZE];
   packet->serialize(image);
+  if (sender != nullptr) {
+    char host[16] = "";
+    if (sender->socket != nullptr) sender->socket->getPeerAddress(host, sizeof host);
+    stampSender(image, sender->userName != nullptr ? sender->userName : "", host);
+  }
   const std::int32_t size = static_cast<std::int32_t>(packet->headerSize + packet->length);
-  const bool notifySender = isType(packet, "PRIV") || isType(packet, "MAIL");
+  const bool notifySender =
+      sender != nullptr && (isType(packet, "PRIV") || isType(packet, "MAIL"));
 
   // Each recipient is looked up under users and its socket mutex taken before users is
   // let go: the recipient cannot leave while its packet is written, and nobody else waits for
@@ -142,25 +153,21 @@ Bool16 Server::routePacket(Packet* packet) {
     RegistryNode* node = users.find(recipients[i]);
     if (node != nullptr && node->value != nullptr) {
       deliverTo(node->value, usersLock);
-    } else if (notifySender) {
-      notifyUndeliverable(packet, recipients[i]);
+    } else {
+      usersLock.unlock();
+      if (notifySender) notifyUndeliverable(sender, recipients[i]);
     }
   }
   return 1;
 }
 
-// Caller holds users.
-void Server::notifyUndeliverable(const Packet* packet, const char* recipient) {
-  char sender[sizeof packet->senderName + 1];
-  std::memcpy(sender, packet->senderName, sizeof packet->senderName);
-  sender[sizeof packet->senderName] = '\0';
-  RegistryNode* node = users.find(sender);
-  if (node == nullptr || node->value == nullptr) return;
+// The notice goes to the session that sent the packet, whatever its header says.
+void Server::notifyUndeliverable(ConnectionSlot* sender, const char* recipient) {
   char text[TEXT_LINE_SIZE];
   std::snprintf(text, sizeof text, "Could not deliver message to %s.  User is not connected",
                 recipient);
   neutraliseClientText(text);
   Packet notice;  // no sender name or host: the notice comes from nobody in particular
-  sendMessage(node->value, &notice, text);
+  sendMessage(sender, &notice, text);
   logError(text);
 }

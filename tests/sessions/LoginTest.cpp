@@ -321,7 +321,7 @@ TEST_P(PasswordLoginTest, EveryRefusalIsLoggedWithNameAndAddressButNeverThePassw
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   const std::string errors = dir.read(".servererrors");
   const std::string prefix = "ERROR: Connection Error: ";
-  for (const std::string& line :
+  for (const char* line :
        {"Login refused (unknown user or wrong password) for \"alice\" from 127.0.0.1.",
         "Login refused (name not allowed) for \"nobody?[2J\" from 127.0.0.1.",
         "Login refused (name in use or reserved) for \"server\" from 127.0.0.1.",

@@ -106,13 +106,6 @@ TEST_F(ClientArgumentsTest, ScriptedModeNeedsBothUserAndRecipients) {
   EXPECT_FALSE(parse({"--user"}));
 }
 
-TEST_F(ClientArgumentsTest, AScriptedNameThatCouldNotHearOfFailuresIsRefused) {
-  // The server matches the 8-byte sender field against the names on line.
-  EXPECT_TRUE(parse({"--user", "eightchr", "--to", "bob"}));
-  EXPECT_FALSE(parse({"--user", "ninechars", "--to", "bob"}));
-  EXPECT_NE(problem.find("8"), std::string::npos);
-}
-
 TEST_F(ClientArgumentsTest, BadPortsAndExtraWordsAreRefused) {
   for (const auto& words : std::vector<std::vector<std::string>>{
            {"host", "0"}, {"host", "65536"}, {"host", "54x"}, {"a", "1", "b"}, {"--verbose"}}) {

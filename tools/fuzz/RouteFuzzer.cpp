@@ -1,12 +1,16 @@
 // Routing: the recipient list at the front of a PRIV, MAIL or GRAP payload. Three users are
-// logged in (one with a name of the full eight characters) and one connection is still in its
-// handshake. Each recipient that is logged in must get the packet's wire image unchanged, once
-// per mention; "everyone" first sends it once to each logged-in user; a recipient that is not
-// logged in earns the sender of a PRIV or MAIL the notice that it could not be delivered; the
-// connection in its handshake never gets anything; and the packet itself is not changed.
+// logged in (one with a name longer than the header's eight bytes) and one connection is still
+// in its handshake. Each recipient that is logged in must get the packet's wire image, once per
+// mention, with the sender fields stamped from the sending session (its name's first eight
+// bytes, its address) whatever the header claimed; "everyone" first sends it once to each
+// logged-in user; a recipient that is not logged in earns the sending session (never the user
+// the header names) of a PRIV or MAIL the notice that it could not be delivered; the connection
+// in its handshake never gets anything; and the packet itself is not changed. Routed with no
+// session behind it, the image goes out exactly as it is and nobody is told of absent names.
 //
 // Input: byte 0 picks the type (and whether the packet goes through dispatchPacket with a type
-// of its own), byte 1 the sender; the rest is the payload.
+// of its own, or is routed with no session), byte 1 the sending session and the name its
+// header claims; the rest is the payload.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +25,8 @@
 namespace {
 
 constexpr int kUsers = 3;
-const char* const kNames[kUsers] = {"alice", "bob", "longname"};
+const char* const kNames[kUsers] = {"alice", "bob", "longername"};
+const char* const kAddresses[kUsers] = {"10.0.0.1", "192.168.100.200", "172.16.0.3"};
 constexpr int kHandshakeSlot = kUsers;  // connected, not yet logged in
 constexpr int kCapacity = kUsers + 1;   // one more slot stays empty
 
@@ -93,42 +98,59 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz.reset();
   trimLog(fuzzFolder() / ".servererrors");
   StreamSocket* clients[kCapacity];
-  for (int i = 0; i < kUsers; ++i) clients[i] = &fuzz.connect(i, kNames[i]);
+  for (int i = 0; i < kUsers; ++i) {
+    clients[i] = &fuzz.connect(i, kNames[i]);
+    fuzz.slot(i)->socket->setPeerAddress(kAddresses[i]);
+  }
   clients[kHandshakeSlot] = &fuzz.connect(kHandshakeSlot);
 
-  // The sender is one of the users, or someone who is not logged in (any more).
-  static const char* const kSenders[] = {"alice", "bob", "longname", "ghost", ""};
-  const char* sender = kSenders[senderChoice % (sizeof kSenders / sizeof kSenders[0])];
+  // The session that sends, and what its header claims: a user's name (perhaps another's), or
+  // someone who is not logged in.
+  static const char* const kClaims[] = {"alice", "bob", "longername", "ghost", ""};
+  constexpr int kClaimCount = sizeof kClaims / sizeof kClaims[0];
+  const bool noSession = (choice & 0x40) != 0 && choice < 0x80;
+  const int senderIndex = noSession ? -1 : senderChoice % kUsers;
+  const char* claimed = kClaims[(senderChoice / kUsers) % kClaimCount];
 
   Packet packet;
   std::memcpy(packet.type, kTypes[choice % 3], 4);
-  // A name of eight characters fills the field with no NUL.
-  std::memcpy(packet.senderName, sender, std::min(std::strlen(sender), sizeof packet.senderName));
+  // A claim of eight characters or more fills the field with no NUL.
+  std::memcpy(packet.senderName, claimed, std::min(std::strlen(claimed), sizeof packet.senderName));
   std::memcpy(packet.senderHost, "127.0.0.1", 9);
   packet.timestamp = 0x01020304u;
   packet.sequence = -1;
   FUZZ_CHECK(packet.setPayload(payload, static_cast<std::uint32_t>(length)));
-  const std::string image = wireImageOf(packet);
+  const std::string original = wireImageOf(packet);
+  // What recipients must see: the session's name (its first eight bytes) and address.
+  std::string image = original;
+  if (!noSession) {
+    std::string name(kNames[senderIndex]);
+    name.resize(8, '\0');
+    std::string host(kAddresses[senderIndex]);
+    host.resize(16, '\0');
+    image.replace(4, 8, name);
+    image.replace(12, 16, host);
+  }
 
   if (choice >= 0x80) {
     // Through the dispatcher, with the type from the payload's first bytes when it has them:
     // every type must leave the session going except QUIT.
     if (length >= 4) std::memcpy(packet.type, payload, 4);
-    Bool16 going = fuzz.server.dispatchPacket(fuzz.slot(0), &packet);
+    Bool16 going = fuzz.server.dispatchPacket(fuzz.slot(senderIndex), &packet);
     FUZZ_CHECK((going == 0) == (std::memcmp(packet.type, "QUIT", 4) == 0));
     for (StreamSocket* client : clients) drain(*client);
     return 0;
   }
 
-  Bool16 routed = fuzz.server.routePacket(&packet);
-  FUZZ_CHECK(
-      packetMatches(packet, reinterpret_cast<const std::uint8_t*>(image.data()), image.size()));
+  Bool16 routed = noSession ? fuzz.server.routePacket(&packet)
+                            : fuzz.server.routePacket(fuzz.slot(senderIndex), &packet);
+  FUZZ_CHECK(packetMatches(packet, reinterpret_cast<const std::uint8_t*>(original.data()),
+                           original.size()));
 
   // What each connection should have got.
   std::string expected[kCapacity];
   const std::vector<std::string> recipients = recipientsOf(payload, length);
   FUZZ_CHECK((routed != 0) == !recipients.empty());
-  const int senderIndex = userIndex(sender);
   const bool notifies = std::memcmp(packet.type, "GRAP", 4) != 0;
   std::vector<std::string> senderStream;  // "" for a copy of the image, else a notice's text
   if (!recipients.empty() && recipients[0] == "everyone") {

@@ -74,13 +74,6 @@ bool ClientArguments::parse(const std::vector<std::string>& words, ClientArgumen
     *problem = "--user and --to go together";
     return false;
   }
-  // The server names the sender of an undeliverable notice by the first 8 bytes of the
-  // packet header; a longer name would never hear of a failure, and a script would report
-  // success that nobody checked.
-  if (arguments->user.size() > 8) {
-    *problem = "--user: a name of at most 8 characters, or undeliverable messages go unnoticed";
-    return false;
-  }
   arguments->scripted = toGiven;
   return true;
 }

@@ -100,11 +100,6 @@ int runInteractive(const ClientArguments& arguments) {
       return 1;
   }
   screen.line(Renderer::remark("Logged in as " + TerminalText::escape(session.name()) + "."));
-  if (session.name().size() > 8) {
-    screen.line(Renderer::remark(
-        "Your name is longer than 8 characters: the server cannot tell you of messages that "
-        "do not arrive."));
-  }
   showLines(screen, Renderer::who(session.whoIsOn()));
   screen.line("Type /help for the commands.");
   session.startReading();
