@@ -44,10 +44,10 @@ unsigned char* Packet::serialize(unsigned char* buffer) const {
   return buffer;
 }
 
-void stampSender(unsigned char* image, const char* name, const char* host) {
+void formatSenderFields(unsigned char* fields, const char* name, const char* host) {
   // strncpy pads with NULs, as the fields want, and stops at 8 and 16 bytes.
-  std::strncpy(reinterpret_cast<char*>(image + 4), name, 8);
-  std::strncpy(reinterpret_cast<char*>(image + 12), host, 16);
+  std::strncpy(reinterpret_cast<char*>(fields), name, 8);
+  std::strncpy(reinterpret_cast<char*>(fields + 8), host, 16);
 }
 
 void Packet::deserialize(const unsigned char* image) {

@@ -53,9 +53,13 @@ class Packet {
 // Reads a big-endian 32-bit number from four bytes.
 std::uint32_t readBigEndian32(const unsigned char* bytes);
 
-// Writes the sender fields of a wire image: the name cut to 8 bytes and the host to 16, each
-// padded with NUL bytes. Nothing else of the image changes.
-void stampSender(unsigned char* image, const char* name, const char* host);
+// Where the two sender fields (name, then host) lie in a wire image, and their size together.
+inline constexpr std::size_t SENDER_FIELDS_OFFSET = 4;
+inline constexpr std::size_t SENDER_FIELDS_SIZE = 24;
+
+// Writes the SENDER_FIELDS_SIZE bytes of the sender fields as serialize would: the name cut to
+// 8 bytes and the host to 16, each padded with NUL bytes.
+void formatSenderFields(unsigned char* fields, const char* name, const char* host);
 
 // Framing on a byte stream, for every reader of packets: the size of the whole packet at the
 // front of bytes (HEADER_SIZE plus its payload length) once its header is there; 0 while fewer

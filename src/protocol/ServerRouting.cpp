@@ -98,14 +98,11 @@ Bool16 Server::routePacket(ConnectionSlot* sender, Packet* packet) {
   }
   if (count == 0) return 0;
 
-  // One image for every recipient. The sender's name is read on its own worker, the only
-  // thread that changes it, and its address never changes while it is connected.
+  // One image for every recipient, with the sender fields of the session's login.
   unsigned char image[MAX_WIRE_SIZE];
   packet->serialize(image);
   if (sender != nullptr) {
-    char host[16] = "";
-    if (sender->socket != nullptr) sender->socket->getPeerAddress(host, sizeof host);
-    stampSender(image, sender->userName != nullptr ? sender->userName : "", host);
+    std::memcpy(image + SENDER_FIELDS_OFFSET, sender->senderFields, SENDER_FIELDS_SIZE);
   }
   const std::int32_t size = static_cast<std::int32_t>(packet->headerSize + packet->length);
   const bool notifySender =

@@ -12,6 +12,7 @@ ConnectionSlot::ConnectionSlot()
       userName(nullptr),
       connectTime(0),
       loginSerial(0),
+      senderFields{},
       socketMutex(nullptr),
       admitted(false),
       peerClosed(false),

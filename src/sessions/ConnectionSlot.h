@@ -35,6 +35,10 @@ class ConnectionSlot {
   // logged in earlier can be told from the same slot with another login since. Under users.
   std::uint64_t loginSerial;
 
+  // The sender fields of every packet routed from this login (its name's first 8 bytes, its
+  // address), written once when it logs in. Read only by the slot's own worker.
+  unsigned char senderFields[SENDER_FIELDS_SIZE];
+
   // The user's socket mutex, open from login to teardown; null before login. Set and cleared
   // under users, and cleared only while held.
   Mutex* socketMutex;

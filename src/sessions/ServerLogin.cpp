@@ -106,6 +106,9 @@ Bool16 Server::loginHandshake(ConnectionSlot* slot, Packet* outgoing, Packet* in
     slot->socketMutex = new Mutex(0, MutexName::socket(processId, copy).text(), nullptr);
     slot->userName = copy;
     slot->loginSerial = ++loginCount;
+    char host[16] = "";
+    if (slot->socket != nullptr) slot->socket->getPeerAddress(host, sizeof host);
+    formatSenderFields(slot->senderFields, copy, host);
     users.insert(slot);
     return true;
   };

@@ -111,7 +111,7 @@ TEST_F(RoutingTest, RoutedPacketsCarryTheSessionsNameAndAddressWhateverTheHeader
   WireClient& bob = join("bob");
   WireClient& carol = join("carol");
   for (const char* type : {"PRIV", "MAIL", "GRAP"}) {
-    for (const std::string recipients : {"bob\xFF" "carol"s, "everyone"s}) {
+    for (const std::string& recipients : {"bob\xFF" "carol"s, "everyone"s}) {
       // A header that lies (another user's name, another host) and a body with every byte that
       // means something elsewhere in the protocol: the body, the type, the time stamp and the
       // sequence arrive as sent, the sender fields as the server knows them.

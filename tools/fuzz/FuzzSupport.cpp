@@ -127,13 +127,15 @@ FuzzServer::~FuzzServer() {
   server.slots = nullptr;
 }
 
-StreamSocket& FuzzServer::connect(int index, const char* name) {
+StreamSocket& FuzzServer::connect(int index, const char* name, const char* peerAddress) {
   FuzzConnection pair;
   ConnectionSlot* target = server.slots[index];
   delete target->socket;
   target->socket = pair.server;
+  target->socket->setPeerAddress(peerAddress);
   target->connectTime = 1;
   if (name != nullptr) {
+    formatSenderFields(target->senderFields, name, peerAddress);
     target->userName = strdup(name);
     target->admitted = true;
     server.users.insert(target);

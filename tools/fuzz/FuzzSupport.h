@@ -68,9 +68,9 @@ class FuzzServer {
   explicit FuzzServer(int capacity);
   ~FuzzServer();
 
-  // Gives the slot a fresh connection and, with a name, logs it in as the workers would have;
-  // returns the client's end.
-  StreamSocket& connect(int index, const char* name = nullptr);
+  // Gives the slot a fresh connection from peerAddress and, with a name, logs it in as the
+  // workers would have; returns the client's end.
+  StreamSocket& connect(int index, const char* name = nullptr, const char* peerAddress = "");
   // Takes every slot back to empty and the registry with it.
   void reset();
   ConnectionSlot* slot(int index) { return server.slots[index]; }

@@ -98,10 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz.reset();
   trimLog(fuzzFolder() / ".servererrors");
   StreamSocket* clients[kCapacity];
-  for (int i = 0; i < kUsers; ++i) {
-    clients[i] = &fuzz.connect(i, kNames[i]);
-    fuzz.slot(i)->socket->setPeerAddress(kAddresses[i]);
-  }
+  for (int i = 0; i < kUsers; ++i) clients[i] = &fuzz.connect(i, kNames[i], kAddresses[i]);
   clients[kHandshakeSlot] = &fuzz.connect(kHandshakeSlot);
 
   // The session that sends, and what its header claims: a user's name (perhaps another's), or
