@@ -30,12 +30,16 @@ ServerBase::ServerBase() : hostAddress(0), processId(0), securityLevel(FREEFORAL
 ServerBase::~ServerBase() = default;
 
 Server::Server(std::int32_t capacity_)
-    : slots(nullptr),
-      users(&Server::slotKey, &Server::compareSlotName, 0),
+    : gate(),
+      sessions(currentProcessId(), gate, &Server::slotKey, &Server::compareSlotName),
+      acceptor(currentProcessId(), gate),
+      transport(gate, loginTimeout),
+      slots(sessions.slots),
+      users(sessions.users),
       hostCheck(0),
       running(0),
       capacity(capacity_),
-      connectionCount(0),
+      connectionCount(acceptor.connectionCount),
       passwdFile(duplicateText("passwd")),
       hostsFile(duplicateText("hosts")),
       connectionLogFile(duplicateText("connectionlog")),
@@ -44,25 +48,13 @@ Server::Server(std::int32_t capacity_)
       mcastTtl(REGION),
       mcastAddress{},
       listener(5412, kListenBacklog),
-      usersMutex(nullptr),
-      connectionsMutex(nullptr),
-      acceptMutex(nullptr),
-      handshakeSocketMutex(nullptr),
-      halting(false),
-      stoppingThread(),
-      stopDeadline(0),
       localHostText{},
-      loginCount(0),
-      sendTimeoutMilliseconds(5000),
+      sendTimeoutMilliseconds(transport.sendTimeoutMilliseconds),
       loginTimeout(60) {
   char address[16];
   listener.getLocalAddress(address, sizeof address);
   hostAddress = convertAddress(address);
   processId = currentProcessId();
-  usersMutex = new Mutex(0, MutexName::users(processId).text(), nullptr);
-  connectionsMutex = new Mutex(0, MutexName::connections(processId).text(), nullptr);
-  acceptMutex = new Mutex(0, MutexName::accept(processId).text(), nullptr);
-  handshakeSocketMutex = new Mutex(0, MutexName::socket(processId, nullptr).text(), nullptr);
 }
 
 Server::~Server() {
@@ -80,11 +72,7 @@ Server::~Server() {
     errorLogFile = nullptr;
   }
   listener.close();
-  users.clear();
-  delete usersMutex;
-  delete connectionsMutex;
-  delete acceptMutex;
-  delete handshakeSocketMutex;
+  sessions.destroySlots();
 }
 
 const char* Server::slotKey(ConnectionSlot* slot) { return slot->userName; }

@@ -1,25 +1,27 @@
 // Server: the one server object: its settings, its runtime state and almost every operation of
-// the system. This header is the index: the operations are grouped by the file that holds them.
+// the system. This header is the index: the operations are grouped by the file that holds them,
+// and the Server is a facade over the parts that own the shared state:
 //
-// Locks. Shared state is guarded by named mutexes (platform/Mutex.h, names from
-// core/MutexName.h): the users, connections, accept and pre-login socket mutexes are kept open
-// for the server's life, a user's socket mutex from login to teardown, and a file mutex is
-// built by its path for each operation. The settings have one small in-process lock.
+//   ServiceGate   (core/)      halting, and which thread may still speak to clients; lock-free
+//   Acceptor      (sessions/)  the turn at accepting, the connection count and the capacity
+//   SessionTable  (sessions/)  the slots and the registry of logged-in users, under users
+//   Transport     (protocol/)  every byte to and from clients, under each slot's send lock
 //
-//   users mutex        "%08x::fUsers"        the registry `users` and every slot's userName
-//   connections mutex  "%08x::fConnections"  connectionCount
-//   accept mutex       "%08x::Accept"        the turn at accepting on `listener`
-//   socket mutex       "%08x::Socket::%s"    every write to one client's socket (one shared
-//                                            mutex, empty name part, before login)
+// Locks, outermost first (core/LockOrder.h; checked in debug and sanitizer builds):
+//
+//   accept mutex       "%08x::Accept"        the turn at accepting           Acceptor
+//   connections mutex  "%08x::fConnections"  connectionCount                 Acceptor
+//   send lock          (unnamed, per slot)   every write to one client       ConnectionSlot
+//   users mutex        "%08x::fUsers"        the registry, slots' userName   SessionTable
 //   file mutex         the file's path       one data file: passwd, hosts, either log
 //   settingsLock       (std::mutex)          the four paths and mcastAddress; innermost, held
 //                                            only to copy a value in or out
 //
-// Order: users > connections > socket > file; accept > connections; accept and users are never
-// held together; a file operation releases its own file mutex before it writes to the error
-// log; no lock is held while a worker waits for a client's packet. Every mutex is recursive
-// and owned by a thread. A router takes a recipient's socket mutex under users and may let users
-// go before it writes; a teardown holds the user's socket mutex while it closes the connection.
+// Accept and users are never held together; one thread holds at most one send lock; a thread
+// may take users while it holds its own send lock (an admission keeps its user list whole), but
+// never a send lock while it holds users. No send, no file-lock wait and no pause happens while
+// users is held; no lock is held while a worker waits for a client's packet; a file operation
+// releases its own file mutex before it writes to the error log. Every mutex is recursive.
 //
 // The numeric settings are atomics: the console thread writes them while workers read them.
 #pragma once
@@ -30,9 +32,14 @@
 #include <ctime>
 #include <mutex>
 #include <thread>
+#include <vector>
 
+#include "core/ServiceGate.h"
 #include "platform/PlatformTypes.h"
 #include "platform/ServerSocket.h"
+#include "protocol/Transport.h"
+#include "sessions/Acceptor.h"
+#include "sessions/SessionTable.h"
 #include "sessions/UserRegistry.h"
 
 class ConnectionSlot;
@@ -121,10 +128,11 @@ class Server : public ServerBase {
   // Appends "ERROR: message<TAB>AT: stamp"; prints only its own failures.
   Bool16 logError(const char* message);
 
-  // --- protocol/ServerTransport.cpp: one packet out to a client, one packet in from it
+  // --- protocol/ServerTransport.cpp: one packet out to a client, one packet in from it (over
+  // Transport)
   // Sends packet to the slot's client with the text as its payload (none for null; textLength
   // -1 for a NUL-terminated text, else the payload length with its terminator). The payload
-  // always ends in PAYLOAD_END and is cut to MAX_PAYLOAD_SIZE. Takes the slot's socket mutex.
+  // always ends in PAYLOAD_END and is cut to MAX_PAYLOAD_SIZE. Takes the slot's send lock.
   // Returns the bytes sent, or -1; afterwards packet holds no payload.
   std::int32_t sendPacket(ConnectionSlot* slot, Packet* packet, const char* text,
                           std::int32_t textLength);
@@ -136,15 +144,12 @@ class Server : public ServerBase {
   // length (HEADER_SIZE for none), or -1 when the connection failed or closed, or the header
   // claims more than MAX_PAYLOAD_SIZE bytes. Only the slot's own worker calls it.
   std::int32_t receivePacket(ConnectionSlot* slot, Packet* packet);
-  // Writes one wire image to the slot's client in one send under its socket mutex. A send that
+  // Writes one wire image to the slot's client in one send under its send lock. A send that
   // fails or is cut short leaves the stream unusable: the connection is shut down, so that its
-  // worker tears it down, and the result is -1. Every byte the server sends goes through here.
+  // worker tears it down, and the result is -1 (Transport::deliver).
   std::int32_t deliver(ConnectionSlot* slot, const unsigned char* image, std::int32_t size);
-  // deliver for a caller that already holds the slot's socket mutex.
+  // deliver for a caller that already holds the slot's send lock.
   std::int32_t deliverHeld(ConnectionSlot* slot, const unsigned char* image, std::int32_t size);
-  // The socket mutex of a slot: its user's, or the one shared by every slot before login.
-  // Callers other than the slot's own worker hold users while they read it.
-  Mutex& socketMutexOf(ConnectionSlot* slot);
 
   // --- protocol/ServerBuilders.cpp: the packets the server originates
   // Each fills type, timestamp and sequence of the caller's packet (sender fields are the
@@ -154,16 +159,23 @@ class Server : public ServerBase {
   std::int32_t sendLevel(ConnectionSlot* slot, Packet* packet);
   std::int32_t sendLoginError(ConnectionSlot* slot, Packet* packet, const char* text);
   std::int32_t sendSystemId(ConnectionSlot* slot, Packet* packet);
-  // The other admitted users, in parts of at most USER_LIST_LIMIT bytes. Takes users, and the
-  // recipient's socket mutex inside it for every part but the last. The sum sent, or -1.
+  // The other admitted users, in parts of at most USER_LIST_LIMIT bytes, 10 ms apart. Takes
+  // users for a moment, then holds the recipient's send lock across every part, so that nothing
+  // else reaches it inside its list. The sum sent, or -1.
   std::int32_t sendUserList(ConnectionSlot* slot, Packet* packet);
   std::int32_t sendMulticastGroup(ConnectionSlot* slot, Packet* packet);
   std::int32_t sendConnected(ConnectionSlot* slot, Packet* packet);
-  // Caller holds users (the joined slot's name and socket are read).
+  // The joined (or gone) slot's name and address are read unlocked: its own worker calls these,
+  // or a caller that knows the slot cannot change meanwhile. Takes the recipient's send lock.
   std::int32_t sendUserJoined(ConnectionSlot* recipient, Packet* packet, ConnectionSlot* joined);
-  // Caller holds users.
   std::int32_t sendUserGone(ConnectionSlot* recipient, Packet* packet, ConnectionSlot* gone);
   std::int32_t sendQuit(ConnectionSlot* slot, Packet* packet);
+
+  // The wire images of a user's entry as a joined notice (fullName: its full name), and of a
+  // GONE with the name; their sizes, or -1 for an entry too long for any packet.
+  static std::int32_t composeUserJoined(Packet* packet, const ListedUser& user,
+                                        const char* fullName, unsigned char* image);
+  static std::int32_t composeUserGone(Packet* packet, const char* name, unsigned char* image);
 
   // --- store/ServerPasswords.cpp: the password file, "name:password:full name" per line
   // True when the first record for the name carries exactly that password.
@@ -171,6 +183,10 @@ class Server : public ServerBase {
   // The user's full name (or "UNAVAILABLE") in buffer, cut to size - 1 and NUL-padded; null
   // (buffer untouched) when the file cannot be used.
   char* lookupFullName(const char* userName, char* buffer, std::size_t size);
+  // The full names of users in one pass over the file: (*fullNames)[i] is users[i]'s, or
+  // "UNAVAILABLE" (for every user when the file cannot be used, and at FREEFORALL, where no
+  // file is read).
+  void lookupFullNames(const std::vector<ListedUser>& users, std::vector<std::string>* fullNames);
   // Appends "name:password:full name"; false (file unchanged) when the name is already there
   // or the file cannot be read or parsed.
   Bool16 addUser(const char* userName, const char* password, const char* fullName);
@@ -187,8 +203,8 @@ class Server : public ServerBase {
   // RECIPIENTS_END, or to every logged-in user when the first name is "everyone": the packet as
   // the client sent it, but for its sender fields, which the server sets to the session's user
   // name (first 8 bytes) and address. The sender of a PRIV or MAIL is told of each name not
-  // logged in. False when the packet names nobody. The caller's packet is not changed. Takes
-  // users, then each recipient's socket mutex (never both while it tells the sender).
+  // logged in. False when the packet names nobody. The caller's packet is not changed. Looks
+  // each recipient up under users, then writes to it under its send lock alone.
   Bool16 routePacket(ConnectionSlot* sender, Packet* packet);
   // The same for a packet of the server's own, with no session behind it: delivered with the
   // sender fields it has, and nobody is told of absent recipients.
@@ -222,14 +238,17 @@ class Server : public ServerBase {
   Bool16 runDiagnostics();
 
   // --- sessions/ServerUsers.cpp: listing and terminating users (console thread)
-  // Prints the time and one line per logged-in user in byte order of the names. Takes users.
+  // Prints the time and one line per logged-in user in byte order of the names. Takes users
+  // for a copy of the list, and prints with no lock held.
   void listUsers();
-  // One user's line: name, address and connect time ("%I:%M%p").
+  // One user's line: name, address and connect time ("%I:%M%p"). The caller holds users.
   static void printUserLine(ConnectionSlot* slot);
   // Sends the user MESS "Connection terminated by server." and QUIT, nothing of its own worker's
   // between them, then shuts its connection down so that its worker tears it down. False when
-  // no user of that name is logged in. Takes users, then the user's socket mutex.
+  // no user of that name is logged in. Takes users to find it, then its send lock alone.
   Bool16 terminateUser(const char* name);
+
+  // --- console/ServerTerminate.cpp: the T prompt (console thread)
   void promptTerminateUser();
 
   // --- console/ServerConfigure.cpp: the configuration dialogue (console thread)
@@ -255,13 +274,19 @@ class Server : public ServerBase {
   void commandLoop();
   void printMenu();
 
-  // --- settings
-  ConnectionSlot** slots;  // capacity + 1 slots while running, else null
-  UserRegistry users;
+  // --- the parts that own the shared state (declared before the fields that refer to them)
+  ServiceGate gate;
+  SessionTable sessions;
+  Acceptor acceptor;
+  Transport transport;
+
+  // --- settings and state
+  ConnectionSlot**& slots;  // capacity + 1 slots while running, else null (sessions.slots)
+  UserRegistry& users;      // the logged-in users (sessions.users)
   std::atomic<Bool16> hostCheck;
   std::atomic<Bool16> running;
   std::atomic<std::int32_t> capacity;
-  std::atomic<std::int32_t> connectionCount;  // written under the connections mutex
+  std::atomic<std::int32_t>& connectionCount;  // acceptor.connectionCount
   char* passwdFile;                           // the four paths: under settingsLock
   char* hostsFile;
   char* connectionLogFile;
@@ -271,23 +296,8 @@ class Server : public ServerBase {
   char mcastAddress[16];  // under settingsLock
   ServerSocket listener;  // its localPort is the server port; touched by the console thread
 
-  // The wrappers of the users, connections and accept mutexes and of the socket mutex shared
-  // before login, open for the server's life: a packet costs no lookup by name.
-  Mutex* usersMutex;
-  Mutex* connectionsMutex;
-  Mutex* acceptMutex;
-  Mutex* handshakeSocketMutex;
-
-  // Runtime state of a running service, beyond the fields above.
-  std::atomic<bool> halting;                   // stop has begun: workers leave their cycles
-  std::atomic<std::thread::id> stoppingThread;  // the thread running stop; the only one that
-                                                // may still send while halting
-  // Steady-clock milliseconds by which a stop is done with its clients: the one budget of the
-  // whole stop, spent only on clients that do not take what is sent to them. Set before halting.
-  std::atomic<std::int64_t> stopDeadline;
   char localHostText[16];  // the listener's address as sent in senderHost; set by start
-  std::uint64_t loginCount;  // logins so far, under users: source of ConnectionSlot::loginSerial
-  int sendTimeoutMilliseconds;  // how long a client may leave a packet unread (default 5000)
+  int& sendTimeoutMilliseconds;  // how long a client may leave a packet unread (transport's)
   // Seconds a connection may take to log in, and a packet to arrive whole once begun
   // ("logintimeout"; 0: no limit).
   std::atomic<std::int32_t> loginTimeout;
@@ -302,8 +312,7 @@ class Server : public ServerBase {
   bool takeConnection(ConnectionSlot* slot);
   bool greetAndCheckHost(ConnectionSlot* slot, Packet* outgoing);
   void admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming);
-  bool mayStillSend() const;
-  void sendStopNotices(ConnectionSlot* const* owed, int count);
+  std::int32_t sendListed(ConnectionSlot* slot, Packet* packet, const std::vector<ListedUser>& listed);
   std::int32_t composeStopNotice(Packet* packet, unsigned char* image);
   bool promptMulticastAddress();
   bool promptMulticastPort();

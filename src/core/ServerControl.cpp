@@ -27,6 +27,8 @@
 
 namespace {
 
+// Connections the listener queues at least; more when the capacity asks for more.
+constexpr std::int32_t kListenBacklog = 128;
 // What a stop may spend on clients that do not take their notice.
 constexpr std::int64_t kStopBudgetMilliseconds = 1000;
 
@@ -120,6 +122,17 @@ Bool16 Server::start() {
     return 0;
   }
   if (!runDiagnostics()) return 0;
+  // A burst of as many connections as the service may serve must find room in the queue: one
+  // that finds it full waits for the kernel's retry (a second or more) or is lost.
+  const std::int32_t slotCount = capacity + 1;
+  listener.backlog = static_cast<std::uint16_t>(
+      slotCount > kListenBacklog ? slotCount : kListenBacklog);
+  const int systemLargest = largestListenBacklog();
+  if (systemLargest > 0 && systemLargest < listener.backlog) {
+    std::printf("Note: the system queues at most %d connections for a listener; a burst of more "
+                "clients at once will wait.\n",
+                systemLargest);
+  }
   if (!listener.open()) {
     // Reported, and nothing is left allocated: a service that cannot accept is not running.
     listener.close();
@@ -130,15 +143,12 @@ Bool16 Server::start() {
     return 0;
   }
   startTime = std::time(nullptr);
-  halting = false;
-  stoppingThread = std::thread::id();
+  gate.open();
   listener.getLocalAddress(localHostText, sizeof localHostText);
-  connectionCount = 0;
+  acceptor.reset();
 
   // Every slot exists before the first worker runs: workers walk the whole array.
-  const std::int32_t slotCount = capacity + 1;
-  slots = new ConnectionSlot*[static_cast<std::size_t>(slotCount)];
-  for (std::int32_t i = 0; i < slotCount; ++i) slots[i] = new ConnectionSlot();
+  sessions.createSlots(slotCount);
   for (std::int32_t i = 0; i < slotCount; ++i) {
     char text[64];
     std::snprintf(text, sizeof text, "%p %p", static_cast<void*>(slots[i]),
@@ -162,58 +172,33 @@ Bool16 Server::stop() {
     report("Internal Error: Could not stop server because it is not running.");
     return 0;
   }
-  stoppingThread = std::this_thread::get_id();
-  stopDeadline = steadyMilliseconds() + kStopBudgetMilliseconds;
-  halting = true;
+  gate.beginStop(steadyMilliseconds() + kStopBudgetMilliseconds);
   listener.shutdownBoth();  // the worker in accept wakes up and sees halting
-  const std::int32_t slotCount = capacity + 1;
-  // Everyone logged in now is owed the notice; no one can log in from here on.
+  // Everyone logged in now is owed the notice; no one can log in from here on, and every
+  // connection that has not logged in is given up.
   std::vector<ConnectionSlot*> owed;
-  owed.reserve(static_cast<std::size_t>(slotCount));
-  {
-    NamedLock usersLock(*usersMutex);
-    for (std::int32_t i = 0; i < slotCount; ++i) {
-      ConnectionSlot* slot = slots[i];
-      if (slot->userName != nullptr) {
-        owed.push_back(slot);
-        users.remove(slot->userName);
-      } else if (slot->socket != nullptr) {
-        // Not logged in: nothing is owed; this wakes a worker waiting for its client.
-        slot->socket->shutdownBoth();
-      }
-    }
-  }
-  // No lock is held here: a router that found a user before it left the registry may hold
-  // users while it waits for that user's socket mutex.
-  sendStopNotices(owed.data(), static_cast<int>(owed.size()));
-  {
-    NamedLock usersLock(*usersMutex);
-    for (ConnectionSlot* slot : owed) {
-      // Wakes a worker waiting for its client; nothing more reaches the client after this.
-      if (slot->socket != nullptr) slot->socket->shutdownBoth();
-    }
-  }
+  sessions.takeEveryoneOut(&owed);
+  // No lock is held here: a worker may be finishing a packet to one of them under its send
+  // lock.
+  Packet notice;
+  std::memcpy(notice.senderName, "server\0\0", sizeof notice.senderName);
+  std::memcpy(notice.senderHost, localHostText, sizeof notice.senderHost);
+  unsigned char image[2 * MAX_WIRE_SIZE];
+  const std::int32_t size = composeStopNotice(&notice, image);
+  transport.sayGoodbye(owed.data(), static_cast<int>(owed.size()), image, size);
+  // Wakes every worker still waiting for its client; nothing more reaches any client.
+  sessions.shutDownAll();
   // Every worker ends before any slot goes: a running worker may still walk the whole array.
+  const std::int32_t slotCount = sessions.slotCount();
   for (std::int32_t i = 0; i < slotCount; ++i) {
     if (slots[i]->thread != nullptr && slots[i]->thread->joinable()) slots[i]->thread->join();
   }
-  for (std::int32_t i = 0; i < slotCount; ++i) {
-    teardownSlot(slots[i]);
-    delete slots[i];
-  }
-  delete[] slots;
-  slots = nullptr;
-  users.clear();  // a login that slipped in while the workers were halting
+  for (std::int32_t i = 0; i < slotCount; ++i) teardownSlot(slots[i]);
+  sessions.destroySlots();
   listener.close();
-  connectionCount = 0;
+  acceptor.reset();
   running = 0;
   startTime = 0;
-  halting = false;
-  stoppingThread = std::thread::id();
+  gate.open();
   return 1;
-}
-
-bool Server::mayStillSend() const {
-  if (!halting) return true;
-  return stoppingThread.load() == std::this_thread::get_id();
 }

@@ -21,6 +21,9 @@ bool resolveHostName(const char* name, char (&text)[16]);
 // forms. The address in network byte order, or 0xFFFFFFFF (all ones) for text that is not an
 // address.
 std::uint32_t convertAddress(const char* text);
+// The most connections the system queues for one listener whatever backlog it is given, or -1
+// when the system sets no such cap or does not say.
+int largestListenBacklog();
 // Network to host byte order and back, for 32 bits.
 std::uint32_t networkToHost32(std::uint32_t value);
 std::uint32_t hostToNetwork32(std::uint32_t value);

@@ -5,8 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <thread>
+#include <vector>
 
+#include "core/LockOrder.h"
 #include "core/NamedLock.h"
 #include "core/Server.h"
 #include "platform/StreamSocket.h"
@@ -23,14 +26,22 @@ void setHeader(Packet* packet, const char* code) {
 
 // One user entry: name, host, full name and connect time, separated by FIELD_SEP, into text
 // (at least MAX_WIRE_SIZE bytes). Returns its length, or -1 when it cannot fit one packet.
-int formatUserEntry(char* text, ConnectionSlot* slot, const char* fullName) {
-  char host[16] = "";
-  if (slot->socket != nullptr) slot->socket->getPeerAddress(host, sizeof host);
-  int length = std::snprintf(text, MAX_WIRE_SIZE, "%s\xFF%s\xFF%s\xFF%lld", slot->userName, host,
-                             fullName, static_cast<long long>(slot->connectTime));
+int formatUserEntry(char* text, const ListedUser& user, const char* fullName) {
+  int length = std::snprintf(text, MAX_WIRE_SIZE, "%s\xFF%s\xFF%s\xFF%lld", user.name.c_str(),
+                             user.host, fullName, static_cast<long long>(user.connectTime));
   if (length < 0 || length >= static_cast<int>(MAX_PAYLOAD_SIZE)) return -1;
   return length;
 }
+
+// The slot as a list shows it; read unlocked by callers that know it cannot change meanwhile.
+ListedUser listedUserOf(ConnectionSlot* slot) {
+  ListedUser user{slot->userName != nullptr ? slot->userName : "", "", slot->connectTime};
+  if (slot->socket != nullptr) slot->socket->getPeerAddress(user.host, sizeof user.host);
+  return user;
+}
+
+// A joined notice shows at most this much of a full name.
+constexpr std::size_t kJoinedFullNameSize = 128;
 
 }  // namespace
 
@@ -69,31 +80,35 @@ std::int32_t Server::sendSystemId(ConnectionSlot* slot, Packet* packet) {
 }
 
 std::int32_t Server::sendUserList(ConnectionSlot* slot, Packet* packet) {
+  std::vector<ListedUser> listed;
+  sessions.listOthers(slot, &listed);
+  return sendListed(slot, packet, listed);
+}
+
+// The list goes out whole under the recipient's send lock: what others send it waits until
+// the list is complete. Takes the password file's mutex once for every full name.
+std::int32_t Server::sendListed(ConnectionSlot* slot, Packet* packet,
+                                const std::vector<ListedUser>& listed) {
   setHeader(packet, "USER");
-  NamedLock usersLock(*usersMutex);
+  std::vector<std::string> fullNames;
+  lookupFullNames(listed, &fullNames);
+  NamedLock sendLock(*slot->sendLock, LockRank::Send);
   char part[MAX_WIRE_SIZE];
   std::int32_t used = 0;
   std::int32_t total = 0;
-  const std::int32_t slotCount = slots != nullptr ? capacity + 1 : 0;
-  for (std::int32_t i = 0; i < slotCount; ++i) {
-    ConnectionSlot* other = slots[i];
-    if (other == nullptr || other->userName == nullptr || !other->admitted || other == slot) {
-      continue;
-    }
-    char fullName[MAX_WIRE_SIZE];
-    if (lookupFullName(other->userName, fullName, sizeof fullName) == nullptr) {
-      std::strcpy(fullName, "UNAVAILABLE");
-    }
+  for (std::size_t i = 0; i < listed.size(); ++i) {
     char entry[MAX_WIRE_SIZE];
-    int entryLength = formatUserEntry(entry, other, fullName);
+    int entryLength = formatUserEntry(entry, listed[i], fullNames[i].c_str());
     if (entryLength < 0) continue;  // a name too long for any packet: left out, never cut
     std::int32_t entrySize = entryLength + 1;  // with its ENTRY_SEP
     if (HEADER_SIZE + used + entrySize > USER_LIST_LIMIT && used > 0) {
       // The part is full: out it goes, its last ENTRY_SEP becoming the PAYLOAD_END.
       ++packet->sequence;
-      std::int32_t sent = sendPacket(slot, packet, part, used);
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      unsigned char image[MAX_WIRE_SIZE];
+      std::int32_t sent = deliverHeld(slot, image, composePacket(packet, part, used, image));
       if (sent < 0) return -1;
+      LockOrder::assertNotHeld(LockRank::Users, "a pause under users");
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
       total += sent;
       used = 0;
     }
@@ -101,11 +116,11 @@ std::int32_t Server::sendUserList(ConnectionSlot* slot, Packet* packet) {
     part[used + entryLength] = static_cast<char>(ENTRY_SEP);
     used += entrySize;
   }
-  usersLock.unlock();
-
   if (packet->sequence != 0) packet->sequence = -1;  // the last part of a split list
-  std::int32_t sent = used > 0 ? sendPacket(slot, packet, part, used)
-                               : sendPacket(slot, packet, nullptr, -1);
+  unsigned char image[MAX_WIRE_SIZE];
+  std::int32_t sent = deliverHeld(
+      slot, image,
+      used > 0 ? composePacket(packet, part, used, image) : composePacket(packet, nullptr, -1, image));
   return sent < 0 ? -1 : total + sent;
 }
 
@@ -124,22 +139,36 @@ std::int32_t Server::sendConnected(ConnectionSlot* slot, Packet* packet) {
   return sendPacket(slot, packet, nullptr, -1);
 }
 
+std::int32_t Server::composeUserJoined(Packet* packet, const ListedUser& user,
+                                       const char* fullName, unsigned char* image) {
+  setHeader(packet, "USER");
+  char shownFullName[kJoinedFullNameSize];
+  std::snprintf(shownFullName, sizeof shownFullName, "%s", fullName);
+  char entry[MAX_WIRE_SIZE];
+  if (formatUserEntry(entry, user, shownFullName) < 0) return -1;
+  return composePacket(packet, entry, -1, image);
+}
+
+std::int32_t Server::composeUserGone(Packet* packet, const char* name, unsigned char* image) {
+  setHeader(packet, "GONE");
+  return composePacket(packet, name, -1, image);
+}
+
 std::int32_t Server::sendUserJoined(ConnectionSlot* recipient, Packet* packet,
                                     ConnectionSlot* joined) {
-  setHeader(packet, "USER");
-  char fullName[128];
+  char fullName[kJoinedFullNameSize];
   if (lookupFullName(joined->userName, fullName, sizeof fullName) == nullptr) {
     std::strcpy(fullName, "UNAVAILABLE");
   }
-  char entry[MAX_WIRE_SIZE];
-  if (formatUserEntry(entry, joined, fullName) < 0) return -1;
-  return sendPacket(recipient, packet, entry, -1);
+  unsigned char image[MAX_WIRE_SIZE];
+  std::int32_t size = composeUserJoined(packet, listedUserOf(joined), fullName, image);
+  return size < 0 ? -1 : deliver(recipient, image, size);
 }
 
 std::int32_t Server::sendUserGone(ConnectionSlot* recipient, Packet* packet,
                                   ConnectionSlot* gone) {
-  setHeader(packet, "GONE");
-  return sendPacket(recipient, packet, gone->userName, -1);
+  unsigned char image[MAX_WIRE_SIZE];
+  return deliver(recipient, image, composeUserGone(packet, gone->userName, image));
 }
 
 std::int32_t Server::sendQuit(ConnectionSlot* slot, Packet* packet) {

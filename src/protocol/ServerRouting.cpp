@@ -4,8 +4,8 @@
 // session, and packets only the server may send are reported as protocol violations.
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
-#include "core/NamedLock.h"
 #include "core/Server.h"
 #include "core/Text.h"
 #include "platform/Mutex.h"
@@ -108,51 +108,23 @@ Bool16 Server::routePacket(ConnectionSlot* sender, Packet* packet) {
   const bool notifySender =
       sender != nullptr && (isType(packet, "PRIV") || isType(packet, "MAIL"));
 
-  // Each recipient is looked up under users and its socket mutex taken before users is
-  // let go: the recipient cannot leave while its packet is written, and nobody else waits for
-  // users while a send waits for room.
-  auto deliverTo = [&](ConnectionSlot* slot, NamedLock& usersLock) {
-    Mutex& socketMutex = socketMutexOf(slot);
-    NamedLock socketLock(socketMutex);
-    usersLock.unlock();
-    deliverHeld(slot, image, size);
-  };
+  // Each recipient is looked up under users, which is let go before anything is written:
+  // nobody waits for users while a send waits for room. The write happens under the
+  // recipient's send lock, and only if it still serves the login that was looked up.
   if (std::strcmp(recipients[0], "everyone") == 0) {
-    // A broadcast reaches the users logged in when it is routed, and no one else: they are
-    // taken in one hold of users, and each is then written to as above, unless it has left (or
-    // another login has its slot) by then. Nobody who logs in half-way gets a packet sent
-    // before they came.
-    struct Recipient {
-      ConnectionSlot* slot;
-      std::uint64_t login;
-    };
-    Recipient everyone[MAX_CAPACITY + 1];
-    int listed = 0;
-    {
-      NamedLock usersLock(*usersMutex);
-      const std::int32_t slotCount = slots != nullptr ? capacity + 1 : 0;
-      for (std::int32_t i = 0; i < slotCount && listed <= MAX_CAPACITY; ++i) {
-        if (slots[i] != nullptr && slots[i]->userName != nullptr) {
-          everyone[listed++] = {slots[i], slots[i]->loginSerial};
-        }
-      }
-    }
-    for (int i = 0; i < listed; ++i) {
-      NamedLock usersLock(*usersMutex);
-      if (everyone[i].slot->userName != nullptr && everyone[i].slot->loginSerial == everyone[i].login) {
-        deliverTo(everyone[i].slot, usersLock);
-      }
-    }
+    // A broadcast reaches the users logged in when it is routed, and no one else: nobody who
+    // logs in half-way gets a packet sent before they came.
+    std::vector<Recipient> everyone;
+    sessions.online(&everyone);
+    for (const Recipient& recipient : everyone) transport.deliverTo(recipient, image, size);
     return 1;
   }
   for (int i = 0; i < count; ++i) {
-    NamedLock usersLock(*usersMutex);
-    RegistryNode* node = users.find(recipients[i]);
-    if (node != nullptr && node->value != nullptr) {
-      deliverTo(node->value, usersLock);
-    } else {
-      usersLock.unlock();
-      if (notifySender) notifyUndeliverable(sender, recipients[i]);
+    Recipient found;
+    if (sessions.find(recipients[i], &found)) {
+      transport.deliverTo(found, image, size);
+    } else if (notifySender) {
+      notifyUndeliverable(sender, recipients[i]);
     }
   }
   return 1;

@@ -13,7 +13,7 @@ ConnectionSlot::ConnectionSlot()
       connectTime(0),
       loginSerial(0),
       senderFields{},
-      socketMutex(nullptr),
+      sendLock(new Mutex(0, nullptr, nullptr)),
       admitted(false),
       peerClosed(false),
       inboxLength(0),
@@ -23,8 +23,8 @@ ConnectionSlot::ConnectionSlot()
 ConnectionSlot::~ConnectionSlot() {
   delete socket;
   socket = nullptr;
-  delete socketMutex;
-  socketMutex = nullptr;
+  delete sendLock;
+  sendLock = nullptr;
   if (thread != nullptr && thread->joinable()) thread->detach();
   delete thread;
   thread = nullptr;

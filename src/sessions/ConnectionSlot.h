@@ -1,8 +1,11 @@
-// ConnectionSlot: one record per worker thread: the connection it serves now, the thread, and
-// the user logged in on it. A new slot has every field zero or null.
+// ConnectionSlot: one record per worker thread: the connection it serves now, the thread, the
+// user logged in on it, and its send lock. A new slot has every field zero or null but the send
+// lock, which it owns for its whole life.
 // Thread safety: socket, connectTime and the receive buffer are changed only by the slot's own
-// worker (or by stop after the worker has ended); userName is guarded by the users mutex and
-// changed only by the slot's own worker. Other threads send on socket under the socket mutex.
+// worker (or by stop after the worker has ended); socket is published and taken back under the
+// users mutex (SessionTable). userName, admitted and loginSerial are guarded by the users mutex
+// and changed only by the slot's own worker (and by stop); loginSerial may also be read with the
+// send lock held alone. Every write to socket, by any thread, holds the send lock.
 #pragma once
 
 #include <atomic>
@@ -31,17 +34,20 @@ class ConnectionSlot {
   char* userName;           // heap copy; set from login until teardown, the key in the registry
   std::time_t connectTime;  // when the current connection was accepted; 0 when none
 
-  // Which login this is: a number of the server's, new at every login, so that a slot seen
-  // logged in earlier can be told from the same slot with another login since. Under users.
-  std::uint64_t loginSerial;
+  // Which login this is: a number of the server's, new at every login and 0 when none, so that
+  // a slot seen logged in earlier can be told from the same slot with another login (or none)
+  // since. Written under users; read under users or, by a sender, under the send lock.
+  std::atomic<std::uint64_t> loginSerial;
 
   // The sender fields of every packet routed from this login (its name's first 8 bytes, its
   // address), written once when it logs in. Read only by the slot's own worker.
   unsigned char senderFields[SENDER_FIELDS_SIZE];
 
-  // The user's socket mutex, open from login to teardown; null before login. Set and cleared
-  // under users, and cleared only while held.
-  Mutex* socketMutex;
+  // The send lock: held around every write to socket and around its close, so that a packet is
+  // never cut by another's bytes and nobody writes to a connection that is going. Unnamed, the
+  // slot's own, from its construction to its destruction (before and after login alike, so
+  // that a client that does not read holds up only those who write to it).
+  Mutex* sendLock;
 
   // Set, under users, once the other users have been told of this one and it of them: user
   // lists and user-joined notices only count admitted users, so that two users admitted at the

@@ -10,11 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/MutexName.h"
-#include "core/NamedLock.h"
 #include "core/Server.h"
 #include "core/Text.h"
-#include "platform/Mutex.h"
 #include "platform/StreamSocket.h"
 #include "protocol/Packet.h"
 #include "sessions/ConnectionSlot.h"
@@ -45,11 +42,6 @@ Reply readLogin(Server& server, ConnectionSlot* slot, Packet* incoming) {
 
 bool isReservedName(const char* name) {
   return std::strcmp(name, "server") == 0 || std::strcmp(name, "everyone") == 0;
-}
-
-bool isLoggedIn(UserRegistry& users, const char* name) {
-  RegistryNode* node = users.find(name);
-  return node != nullptr && node->value != nullptr;
 }
 
 }  // namespace
@@ -97,19 +89,10 @@ void Server::logRefusedLogin(ConnectionSlot* slot, const char* name, const char*
 Bool16 Server::loginHandshake(ConnectionSlot* slot, Packet* outgoing, Packet* incoming) {
   // Takes the name for the slot if it is still free; one hold of users for both.
   auto claim = [&](const char* name) -> bool {
-    NamedLock usersLock(*usersMutex);
-    if (halting || isLoggedIn(users, name)) return false;
-    char* copy = strdup(name);
-    if (copy == nullptr) return false;
-    // The user's own socket mutex, open until the teardown: every later packet to this client
-    // goes under it.
-    slot->socketMutex = new Mutex(0, MutexName::socket(processId, copy).text(), nullptr);
-    slot->userName = copy;
-    slot->loginSerial = ++loginCount;
+    if (!sessions.claim(slot, name)) return false;
     char host[16] = "";
     if (slot->socket != nullptr) slot->socket->getPeerAddress(host, sizeof host);
-    formatSenderFields(slot->senderFields, copy, host);
-    users.insert(slot);
+    formatSenderFields(slot->senderFields, name, host);
     return true;
   };
   // The last name tried, for the time-out's log line.
@@ -167,10 +150,8 @@ Bool16 Server::loginHandshake(ConnectionSlot* slot, Packet* outgoing, Packet* in
     bool online = false;
     bool verified = false;
     if (problem == nullptr) {
-      {
-        NamedLock usersLock(*usersMutex);
-        online = isLoggedIn(users, name);
-      }
+      Recipient found;
+      online = sessions.find(name, &found);
       verified = verifyPassword(name, password) != 0;
     }
     if (problem != nullptr) {

@@ -1,10 +1,11 @@
-// The operator's view of the logged-in users: the list (L) and terminating one user (T).
-// Both run on the console thread and work on the registry under the users mutex.
+// The operator's view of the logged-in users: the list (L) and terminating one user (T), on
+// the console thread. Both look the users up under users and let it go before anything is
+// printed or sent.
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
-#include "console/ConsoleInput.h"
 #include "core/NamedLock.h"
 #include "core/Server.h"
 #include "core/Text.h"
@@ -13,44 +14,49 @@
 #include "protocol/Packet.h"
 #include "sessions/ConnectionSlot.h"
 
-// Takes users.
-void Server::listUsers() {
-  char stamp[TEXT_LINE_SIZE];
-  formatTimeStamp(stamp, sizeof stamp, std::time(nullptr));
-  std::printf("\n\n%s\n", stamp);
-  {
-    NamedLock usersLock(*usersMutex);
-    users.visitInOrder(&Server::printUserLine);
-  }
-  std::printf("\n\n");
-  std::fflush(stdout);
-}
+namespace {
 
-// Caller holds users.
-void Server::printUserLine(ConnectionSlot* slot) {
+// One user's line: name, address and connect time ("%I:%M%p").
+void printLine(const char* userName, const char* address, std::time_t connectTime) {
   char time[TEXT_LINE_SIZE];
-  formatLocalTime(time, sizeof time, "%I:%M%p", slot->connectTime);
-  char address[16] = "";
-  if (slot->socket != nullptr) slot->socket->getPeerAddress(address, sizeof address);
+  formatLocalTime(time, sizeof time, "%I:%M%p", connectTime);
   // A name chosen by a client reaches the operator's terminal: bounded, controls neutralised.
   char name[TEXT_LINE_SIZE];
-  std::snprintf(name, sizeof name, "%s", slot->userName);
+  std::snprintf(name, sizeof name, "%s", userName);
   neutraliseClientText(name);
   std::printf("%s\t%s\t%s\n", name, address, time);
 }
 
-// Takes users, then the user's socket mutex (recursive: held across both sends, so that the
-// user's own worker cannot send between them).
+}  // namespace
+
+void Server::listUsers() {
+  char stamp[TEXT_LINE_SIZE];
+  formatTimeStamp(stamp, sizeof stamp, std::time(nullptr));
+  std::printf("\n\n%s\n", stamp);
+  std::vector<ListedUser> everyone;
+  sessions.listInOrder(&everyone);
+  for (const ListedUser& user : everyone) printLine(user.name.c_str(), user.host, user.connectTime);
+  std::printf("\n\n");
+  std::fflush(stdout);
+}
+
+void Server::printUserLine(ConnectionSlot* slot) {
+  char address[16] = "";
+  if (slot->socket != nullptr) slot->socket->getPeerAddress(address, sizeof address);
+  printLine(slot->userName, address, slot->connectTime);
+}
+
 Bool16 Server::terminateUser(const char* name) {
-  Packet packet;
-  {
-    NamedLock usersLock(*usersMutex);
-    RegistryNode* node = users.find(name);
-    if (node != nullptr && node->value != nullptr) {
-      ConnectionSlot* slot = node->value;
-      std::memcpy(packet.senderName, "server\0\0", sizeof packet.senderName);
-      std::memcpy(packet.senderHost, localHostText, sizeof packet.senderHost);
-      NamedLock socketLock(socketMutexOf(slot));
+  Recipient found;
+  if (sessions.find(name, &found)) {
+    ConnectionSlot* slot = found.slot;
+    Packet packet;
+    std::memcpy(packet.senderName, "server\0\0", sizeof packet.senderName);
+    std::memcpy(packet.senderHost, localHostText, sizeof packet.senderHost);
+    // Both under the user's send lock, so that its own worker cannot send between them, and
+    // only to the login that was found.
+    NamedLock sendLock(*slot->sendLock, LockRank::Send);
+    if (slot->loginSerial == found.login) {
       sendMessage(slot, &packet, "Connection terminated by server.");
       sendQuit(slot, &packet);
       // Nothing may follow the QUIT, and a client that ignores it must not stay on line: the
@@ -64,15 +70,4 @@ Bool16 Server::terminateUser(const char* name) {
                 "Internal Error: Could not terminate user %s because user does not exist.", name);
   report(text);
   return 0;
-}
-
-void Server::promptTerminateUser() {
-  char name[TEXT_LINE_SIZE];
-  int length;
-  do {
-    ConsoleInput::prompt("Enter name of user to terminate> ");
-    length = ConsoleInput::readLine(name, sizeof name, nullptr);
-    if (length < 0) return;  // the console input has ended
-  } while (length == 0);
-  std::printf(terminateUser(name) ? "Terminated %s.\n" : "Failed to terminate %s!\n", name);
 }

@@ -4,16 +4,18 @@
 // until it quits or fails; the teardown comes at the top of the next turn. When the service
 // stops, the worker leaves its cycle wherever it is and stop does the rest.
 //
-// Locks, in the nestings used here: users, then connections, a socket mutex or a file mutex
-// inside it; accept, then connections inside it; connections alone. Accept and users are never
-// held together, and none is held while waiting for a client.
+// Locks: the Acceptor's accept and connections mutexes for a turn at accepting; users only
+// inside SessionTable's operations, for a moment each; the slot's own send lock around the
+// admission's list (with users inside it, to take the list) and around the teardown's QUIT and
+// close; another user's send lock, alone, for each notice. None is held while waiting for a
+// client, and no send, file or pause happens under users.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
-#include <optional>
+#include <vector>
 #include <thread>
 
 #include "core/NamedLock.h"
@@ -55,9 +57,9 @@ void Server::runWorker(ConnectionSlot* slot) {
   std::memcpy(outgoing.senderName, "server\0\0", sizeof outgoing.senderName);
   std::memcpy(outgoing.senderHost, localHostText, sizeof outgoing.senderHost);
 
-  while (!halting) {
+  while (!gate.halting()) {
     teardownConnection(slot, &outgoing);
-    if (halting) continue;
+    if (gate.halting()) continue;
     if (!takeConnection(slot)) {
       // Taken over the capacity: told so here, and closed by the teardown.
       if (slot->socket != nullptr) {
@@ -66,73 +68,66 @@ void Server::runWorker(ConnectionSlot* slot) {
       continue;
     }
     if (!greetAndCheckHost(slot, &outgoing)) continue;
-    if (!loginHandshake(slot, &outgoing, &incoming) || halting) continue;
+    if (!loginHandshake(slot, &outgoing, &incoming) || gate.halting()) continue;
     slot->loginDeadline = 0;  // logged in: from now on a user may be idle as long as it likes
     admitUser(slot, &outgoing, &incoming);
   }
 }
 
-// Cycle step 2: what is left of the previous connection goes. Takes users, then the
-// connections mutex, the socket mutexes and the connection log's mutex inside it.
+// Cycle step 2: what is left of the previous connection goes.
 void Server::teardownConnection(ConnectionSlot* slot, Packet* outgoing) {
-  NamedLock usersLock(*usersMutex);
-  if (halting) return;  // stop tears the slots down itself, without notices
-  if (slot->userName != nullptr) {
-    // Those who were told of the user hear that it has gone; a name that no list could show
-    // was never told to anyone.
-    const std::int32_t slotCount = capacity + 1;
-    const bool listed = slot->admitted && loginNameProblem(slot->userName) == nullptr;
-    for (std::int32_t i = 0; listed && i < slotCount; ++i) {
-      ConnectionSlot* other = slots[i];
-      if (other != slot && other->userName != nullptr && other->admitted) {
-        sendUserGone(other, outgoing, slot);
-      }
-    }
-    slot->admitted = false;
-    char peer[16] = "";
-    std::uint16_t port = 0;
-    if (slot->socket != nullptr) {
-      slot->socket->getPeerAddress(peer, sizeof peer);
-      port = slot->socket->localPort;
-    }
-    logDisconnect(slot->userName, port, peer);
-    users.remove(slot->userName);
-    std::free(slot->userName);
-    slot->userName = nullptr;
-  }
-  // A router that found the user before it left may still be writing to it: its socket mutex
-  // is held from here until the connection is gone, and the QUIT goes out under it.
-  std::optional<NamedLock> socketLock;
-  if (slot->socketMutex != nullptr) socketLock.emplace(*slot->socketMutex);
+  // The slot's own worker reads its connection's ends without a lock: nobody else changes them.
+  char peer[16] = "";
+  std::uint16_t port = 0;
   if (slot->socket != nullptr) {
+    slot->socket->getPeerAddress(peer, sizeof peer);
+    port = slot->socket->localPort;
+  }
+  std::vector<Recipient> told;
+  char* name = nullptr;
+  switch (sessions.release(slot, &told, &name)) {
+    case SessionTable::Release::Halting:
+      return;  // stop tears the slots down itself, without notices
+    case SessionTable::Release::Released: {
+      // Those who were told of the user hear that it has gone; a name that no list could show
+      // was never told to anyone.
+      if (loginNameProblem(name) == nullptr && !told.empty()) {
+        unsigned char image[MAX_WIRE_SIZE];
+        const std::int32_t size = composeUserGone(outgoing, name, image);
+        for (const Recipient& recipient : told) transport.deliverTo(recipient, image, size);
+      }
+      logDisconnect(name, port, peer);
+      std::free(name);
+      break;
+    }
+    case SessionTable::Release::NotLoggedIn:
+      break;
+  }
+  if (slot->socket == nullptr) return;
+  {
+    // A sender that found the user before it left may still be writing to it: the QUIT and the
+    // close wait for its send lock.
+    NamedLock sendLock(*slot->sendLock, LockRank::Send);
     sendQuit(slot, outgoing);
-    delete slot->socket;  // closes the connection
-    slot->socket = nullptr;
+    delete sessions.unpublish(slot);  // closes the connection
     slot->connectTime = 0;
-    NamedLock connectionsLock(*connectionsMutex);
-    --connectionCount;
   }
-  if (slot->socketMutex != nullptr) {
-    socketLock.reset();
-    delete slot->socketMutex;
-    slot->socketMutex = nullptr;
-  }
+  acceptor.release();
 }
 
 // Cycle steps 3 to 5: one turn at accepting. False when nothing was accepted (socket stays
 // null) or when the connection is over the capacity (socket set, so that it can be refused).
 bool Server::takeConnection(ConnectionSlot* slot) {
-  NamedLock acceptLock(*acceptMutex);
-  if (halting) return false;
-  SocketHandle handle = listener.accept(nullptr);
-  if (handle == 0) {
-    acceptLock.unlock();
-    if (!halting) std::this_thread::sleep_for(kAcceptRetryPause);
+  SocketHandle handle = 0;
+  const Acceptor::Verdict verdict = acceptor.take(listener, capacity, &handle);
+  if (verdict == Acceptor::Verdict::Nothing) {
+    if (handle == 0 && !gate.halting()) std::this_thread::sleep_for(kAcceptRetryPause);
     return false;
   }
   StreamSocket* socket = new (std::nothrow) StreamSocket(handle);
   if (socket == nullptr) {
     StreamSocket closing(handle);  // closes the handle as it goes
+    acceptor.release();
     return false;
   }
   // Every packet is a whole message: none should wait to be coalesced with the next. A peer
@@ -141,26 +136,21 @@ bool Server::takeConnection(ConnectionSlot* slot) {
   socket->setKeepAlive(1);
   socket->setKeepAliveTiming(kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds,
                              kKeepAliveProbes);
-  // Counted and judged in one hold: the count then takes in this connection and those still
-  // open from before it, never one accepted after it, so workers accepting at the same moment
-  // cannot refuse each other's connections while there is room for them.
-  bool overCapacity;
-  {
-    NamedLock connectionsLock(*connectionsMutex);
-    overCapacity = ++connectionCount > capacity;
-  }
-  acceptLock.unlock();
-
-  // Published under users, where stop looks for the connections it must wake.
-  NamedLock usersLock(*usersMutex);
-  slot->socket = socket;
   slot->connectTime = std::time(nullptr);
   slot->inboxLength = 0;
   slot->partialSince = 0;
   slot->peerClosed = false;
   const std::int32_t timeout = loginTimeout;
   slot->loginDeadline = timeout > 0 ? steadyNowMilliseconds() + std::int64_t{timeout} * 1000 : 0;
-  return !overCapacity;
+  // Published where stop looks for the connections it must wake; a stop that has begun
+  // meanwhile will not look again, so the connection is given up here.
+  if (!sessions.publish(slot, socket)) {
+    delete socket;
+    slot->connectTime = 0;
+    acceptor.release();
+    return false;
+  }
+  return verdict == Acceptor::Verdict::Serve;
 }
 
 // Cycle steps 6 and 7: HELO, then the host check when it is on. False ends the turn.
@@ -188,26 +178,35 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming)
   slot->socket->getPeerAddress(peer, sizeof peer);
   logConnect(slot->userName, slot->socket->localPort, peer);
   if (sendSystemId(slot, outgoing) < 0) return;
+  std::vector<Recipient> told;
   {
-    // The newcomer's list, the notices to the others and its admission in one hold of users:
-    // of two users admitted at the same moment, the later lists the earlier and the earlier is
-    // told of the later, each exactly once.
-    NamedLock usersLock(*usersMutex);
-    if (sendUserList(slot, outgoing) < 0) return;
-    const std::int32_t slotCount = capacity + 1;
-    for (std::int32_t i = 0; i < slotCount; ++i) {
-      ConnectionSlot* other = slots[i];
-      if (other != slot && other->userName != nullptr && other->admitted) {
-        sendUserJoined(other, outgoing, slot);
-      }
+    // The newcomer's own send lock from before its list is taken until the list is out: of
+    // two users admitted at the same moment, the later lists the earlier and the earlier is
+    // told of the later, each exactly once, and that notice never lands inside a list.
+    NamedLock sendLock(*slot->sendLock, LockRank::Send);
+    std::vector<ListedUser> listed;
+    sessions.admit(slot, &listed, &told);
+    if (sendListed(slot, outgoing, listed) < 0) return;
+  }
+  if (!told.empty()) {
+    // One image for everyone told: the newcomer's entry, with its full name looked up once.
+    ListedUser self{slot->userName, "", slot->connectTime};
+    std::memcpy(self.host, peer, sizeof self.host);
+    char fullName[MAX_WIRE_SIZE];
+    if (lookupFullName(slot->userName, fullName, sizeof fullName) == nullptr) {
+      std::strcpy(fullName, "UNAVAILABLE");
     }
-    slot->admitted = true;
+    unsigned char image[MAX_WIRE_SIZE];
+    const std::int32_t size = composeUserJoined(outgoing, self, fullName, image);
+    for (const Recipient& recipient : told) {
+      if (size > 0) transport.deliverTo(recipient, image, size);
+    }
   }
   if (sendMulticastGroup(slot, outgoing) < 0 || sendConnected(slot, outgoing) < 0) return;
   while (receivePacket(slot, incoming) >= 0) {
     // While the stop says goodbye, what the client still sends is read and dropped: left
     // unread, it would reset the connection under the notice when it closes.
-    if (halting) continue;
+    if (gate.halting()) continue;
     if (!dispatchPacket(slot, incoming)) break;
   }
   slot->peerClosed = true;
@@ -223,8 +222,6 @@ void Server::teardownSlot(ConnectionSlot* slot) {
   }
   delete slot->socket;
   slot->socket = nullptr;
-  delete slot->socketMutex;
-  slot->socketMutex = nullptr;
   std::free(slot->userName);
   slot->userName = nullptr;
 }

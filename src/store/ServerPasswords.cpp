@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "core/Server.h"
 #include "store/DataFile.h"
@@ -100,6 +103,36 @@ char* Server::lookupFullName(const char* userName, char* buffer, std::size_t siz
     break;
   }
   return copyPadded(buffer, size, fullName);
+}
+
+// Takes the password file's mutex once for the whole list.
+void Server::lookupFullNames(const std::vector<ListedUser>& listed,
+                             std::vector<std::string>* fullNames) {
+  fullNames->assign(listed.size(), UNAVAILABLE);
+  if (listed.empty() || securityLevel.load() == FREEFORALL) return;
+  char path[PATH_TEXT_SIZE];
+  if (getPasswdFile(path, sizeof path) == nullptr) {
+    report(NO_FILE);
+    return;
+  }
+  // Names on line are unique; the first record of each decides, as in lookupFullName.
+  std::unordered_map<std::string_view, std::size_t> wanted;
+  for (std::size_t i = 0; i < listed.size(); ++i) wanted.emplace(listed[i].name, i);
+  DataFile passwd(*this, "Passwd", path);
+  if (!passwd.isOpen()) return;
+  LineReader reader(passwd.file());
+  char line[LINE_SIZE];
+  while (!wanted.empty() && reader.next(line, sizeof line)) {
+    char* cursor = line;
+    const char* name = nextField(cursor);
+    if (name == nullptr) continue;
+    auto found = wanted.find(name);
+    if (found == wanted.end()) continue;
+    const char* password = nextField(cursor);
+    const char* field = password != nullptr ? nextField(cursor) : nullptr;
+    if (field != nullptr) (*fullNames)[found->second] = field;
+    wanted.erase(found);
+  }
 }
 
 // Takes the password file's mutex across the duplicate scan and the append.

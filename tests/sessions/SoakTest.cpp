@@ -180,10 +180,10 @@ TEST_F(SoakTest, RoundsOfLoginTrafficAndQuitLoseNothingAndLeakNothing) {
   const int descriptorsRunning = descriptorsBeforeStart + 1;
   ASSERT_TRUE(waitUntil([&] { return openDescriptors() == descriptorsRunning; }, kWaitBound))
       << openDescriptors() << " descriptors, " << descriptorsBeforeStart << " before the start";
-  // The server keeps its users, connections, accept and handshake socket mutexes open for its
-  // whole life, and a user's socket mutex from login to teardown; everything else is taken and
-  // dropped per operation, so an idle service settles back to the server's own.
-  const int idleMutexes = mutexesOfTheServer;
+  // The server keeps its users, connections and accept mutexes open for its whole life, and a
+  // send lock per slot while the service runs; everything else is taken and dropped per
+  // operation, so an idle service settles back to those.
+  const int idleMutexes = mutexesOfTheServer + kUsers + 1;
   auto mutexesSettle = [idleMutexes] {
     return waitUntil([idleMutexes] { return NamedMutexRegistry::liveEntries() == idleMutexes; },
                      kWaitBound);

@@ -19,16 +19,10 @@
 class SlotFixture : public ::testing::Test {
  protected:
   explicit SlotFixture(int capacity = 4) : server(capacity) {
-    server.slots = new ConnectionSlot*[capacity + 1];
-    for (int i = 0; i <= capacity; ++i) server.slots[i] = new ConnectionSlot();
+    server.sessions.createSlots(capacity + 1);
   }
 
-  ~SlotFixture() override {
-    server.users.clear();
-    for (int i = 0; i <= server.capacity; ++i) delete server.slots[i];
-    delete[] server.slots;
-    server.slots = nullptr;
-  }
+  ~SlotFixture() override { server.sessions.destroySlots(); }
 
   // Gives slot index a connection (and, with a name, logs it in); returns the client's end.
   WireClient& connect(int index, const char* name = nullptr, std::time_t connectTime = 0) {
@@ -38,9 +32,8 @@ class SlotFixture : public ::testing::Test {
     slot->socket = pair.server;
     slot->connectTime = connectTime != 0 ? connectTime : std::time(nullptr);
     if (name != nullptr) {
-      slot->userName = strdup(name);
+      EXPECT_TRUE(server.sessions.claim(slot, name));
       slot->admitted = true;
-      server.users.insert(slot);
     }
     clients.push_back(std::make_unique<WireClient>(std::move(pair.client)));
     return *clients.back();

@@ -115,16 +115,13 @@ FuzzServer::FuzzServer(int capacity) : server(capacity) {
   server.loginTimeout = 0;
   // A client end that is not read in time only costs the input a little time.
   server.sendTimeoutMilliseconds = 20;
-  server.slots = new ConnectionSlot*[capacity + 1];
-  for (int i = 0; i <= capacity; ++i) server.slots[i] = new ConnectionSlot();
+  server.sessions.createSlots(capacity + 1);
   clients_.resize(static_cast<std::size_t>(capacity) + 1);
 }
 
 FuzzServer::~FuzzServer() {
   reset();
-  for (int i = 0; i <= server.capacity; ++i) delete server.slots[i];
-  delete[] server.slots;
-  server.slots = nullptr;
+  server.sessions.destroySlots();
 }
 
 StreamSocket& FuzzServer::connect(int index, const char* name, const char* peerAddress) {
@@ -136,22 +133,18 @@ StreamSocket& FuzzServer::connect(int index, const char* name, const char* peerA
   target->connectTime = 1;
   if (name != nullptr) {
     formatSenderFields(target->senderFields, name, peerAddress);
-    target->userName = strdup(name);
+    FUZZ_CHECK(server.sessions.claim(target, name));
     target->admitted = true;
-    server.users.insert(target);
   }
   clients_[static_cast<std::size_t>(index)] = std::move(pair.client);
   return *clients_[static_cast<std::size_t>(index)];
 }
 
 void FuzzServer::reset() {
-  server.users.clear();
-  for (int i = 0; i <= server.capacity; ++i) {
-    // A new slot, rather than fields set back one by one: the old one frees all it owns.
-    delete server.slots[i];
-    server.slots[i] = new ConnectionSlot();
-    clients_[static_cast<std::size_t>(i)].reset();
-  }
+  // New slots, rather than fields set back one by one: the old ones free all they own.
+  server.sessions.destroySlots();
+  server.sessions.createSlots(server.capacity + 1);
+  for (auto& client : clients_) client.reset();
 }
 
 std::string withCarriageReturns(const std::string& text) {

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/Socket.h"
@@ -45,6 +46,19 @@ std::uint32_t convertAddress(const char* text) {
   in_addr address{};
   if (text == nullptr || ::inet_aton(text, &address) == 0) return 0xFFFFFFFFu;
   return address.s_addr;
+}
+
+int largestListenBacklog() {
+#ifdef __linux__
+  std::FILE* file = std::fopen("/proc/sys/net/core/somaxconn", "r");
+  if (file == nullptr) return -1;
+  int largest = -1;
+  if (std::fscanf(file, "%d", &largest) != 1) largest = -1;
+  std::fclose(file);
+  return largest;
+#else
+  return -1;
+#endif
 }
 
 std::uint32_t networkToHost32(std::uint32_t value) { return ntohl(value); }

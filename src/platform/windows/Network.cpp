@@ -79,5 +79,8 @@ std::uint32_t convertAddress(const char* text) {
   return static_cast<std::uint32_t>(::inet_addr(text));
 }
 
+// Winsock takes SOMAXCONN as "as many as is reasonable" and sets no cap to report.
+int largestListenBacklog() { return -1; }
+
 std::uint32_t networkToHost32(std::uint32_t value) { return ntohl(value); }
 std::uint32_t hostToNetwork32(std::uint32_t value) { return htonl(value); }

@@ -1,0 +1,33 @@
+#include "sessions/Acceptor.h"
+
+#include "core/MutexName.h"
+#include "core/NamedLock.h"
+#include "core/ServiceGate.h"
+#include "platform/Mutex.h"
+#include "platform/ServerSocket.h"
+
+Acceptor::Acceptor(std::uint32_t processId, const ServiceGate& gate)
+    : connectionCount(0),
+      gate_(gate),
+      acceptMutex_(new Mutex(0, MutexName::accept(processId).text(), nullptr)),
+      connectionsMutex_(new Mutex(0, MutexName::connections(processId).text(), nullptr)) {}
+
+Acceptor::~Acceptor() {
+  delete acceptMutex_;
+  delete connectionsMutex_;
+}
+
+Acceptor::Verdict Acceptor::take(ServerSocket& listener, std::int32_t capacity,
+                                 SocketHandle* handle) {
+  NamedLock acceptLock(*acceptMutex_, LockRank::Accept);
+  if (gate_.halting()) return Verdict::Nothing;
+  *handle = listener.accept(nullptr);
+  if (*handle == 0) return Verdict::Nothing;
+  NamedLock connectionsLock(*connectionsMutex_, LockRank::Connections);
+  return ++connectionCount > capacity ? Verdict::OverCapacity : Verdict::Serve;
+}
+
+void Acceptor::release() {
+  NamedLock connectionsLock(*connectionsMutex_, LockRank::Connections);
+  --connectionCount;
+}

@@ -1,0 +1,155 @@
+// Many users logging in at the same moment: every one is admitted, and every one hears of every
+// other exactly once, in its own user list (those admitted before it) or in a joined notice
+// (those admitted after it), never inside its list and never twice.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ServiceFixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+
+constexpr int kUsers = 300;
+
+std::string nameOf(int index) { return "a" + std::to_string(1000 + index); }
+
+// The names in a USER payload: entries split at ENTRY_SEP, each name up to its first FIELD_SEP.
+std::vector<std::string> namesIn(const Packet& packet) {
+  std::vector<std::string> names;
+  const std::string text = textOf(packet);
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\xFE', at);
+    if (end == std::string::npos) end = text.size();
+    names.push_back(text.substr(at, text.find('\xFF', at) - at));
+    at = end + 1;
+  }
+  return names;
+}
+
+// What one client learned about the others, and whatever went wrong for it.
+struct Learned {
+  std::map<std::string, int> times;
+  std::string fault;
+};
+
+class AdmissionTest : public ServiceFixture {
+ protected:
+  AdmissionTest() : ServiceFixture(kUsers) {}
+
+  // Logs in and reads its admission: SYID, the list in its parts, MCST and CONN, with any
+  // joined notices after the list. Returns the client, or null with the fault set.
+  std::unique_ptr<WireClient> logInRecording(const std::string& name, Learned& learned) {
+    auto client = connectClient();
+    if (!client || client->next(10s) != "HELO" || client->next(10s) != "LEVL:1" ||
+        !client->sendText("USER", name)) {
+      learned.fault = "no greeting";
+      return nullptr;
+    }
+    Packet packet;
+    if (!client->readPacket(packet, 10s) || std::string(packet.type, 4) != "SYID") {
+      learned.fault = "no SYID";
+      return nullptr;
+    }
+    // The list: one part with sequence 0, or parts 1, 2, ... and the last numbered -1.
+    for (bool more = true; more;) {
+      if (!client->readPacket(packet, 10s) || std::string(packet.type, 4) != "USER") {
+        learned.fault = "the list was interrupted";
+        return nullptr;
+      }
+      more = packet.sequence > 0;
+      if (packet.length > 0) {
+        for (const std::string& other : namesIn(packet)) ++learned.times[other];
+      }
+    }
+    while (client->readPacket(packet, 10s)) {
+      const std::string type(packet.type, 4);
+      if (type == "CONN") return client;
+      if (type == "USER") {
+        for (const std::string& other : namesIn(packet)) ++learned.times[other];
+      } else if (type != "MCST") {
+        learned.fault = "unexpected " + type;
+        return nullptr;
+      }
+    }
+    learned.fault = "no CONN";
+    return nullptr;
+  }
+};
+
+TEST_F(AdmissionTest, UsersLoggingInTogetherEachHearOfEveryOtherExactlyOnce) {
+  ASSERT_TRUE(startService());
+  std::vector<Learned> learned(kUsers);
+  std::vector<std::unique_ptr<WireClient>> clients(kUsers);
+  std::atomic<int> ready{0};
+  std::atomic<bool> everyoneIn{false};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kUsers; ++i) {
+    threads.emplace_back([&, i] {
+      const std::string name = nameOf(i);
+      clients[i] = logInRecording(name, learned[i]);
+      if (!clients[i]) {
+        ++ready;
+        return;
+      }
+      // Its own echo comes back once its session runs: its admission, and the notices it sent,
+      // are done by then.
+      const std::string echo = name + "\xFC" "in";
+      if (!clients[i]->sendText("PRIV", echo, name)) learned[i].fault = "echo not sent";
+      Packet packet;
+      while (learned[i].fault.empty() && clients[i]->readPacket(packet, 10s)) {
+        if (std::string(packet.type, 4) == "PRIV" && textOf(packet) == echo) break;
+        if (std::string(packet.type, 4) != "USER") {
+          learned[i].fault = "unexpected " + std::string(packet.type, 4);
+        } else {
+          for (const std::string& other : namesIn(packet)) ++learned[i].times[other];
+        }
+      }
+      ++ready;
+      // Once every admission is over, a barrier from everyone to everyone: what came before
+      // it is all this client will hear.
+      while (!everyoneIn) std::this_thread::sleep_for(1ms);
+      const std::string barrier = "everyone\xFC" "barrier";
+      while (learned[i].fault.empty() && clients[i]->readPacket(packet, 10s)) {
+        const std::string type(packet.type, 4);
+        if (type == "PRIV" && textOf(packet) == barrier) return;
+        if (type != "USER") {
+          learned[i].fault = "unexpected " + type;
+        } else {
+          for (const std::string& other : namesIn(packet)) ++learned[i].times[other];
+        }
+      }
+      if (learned[i].fault.empty()) learned[i].fault = "no barrier";
+    });
+  }
+  const bool allReady = waitUntil([&] { return ready == kUsers; }, 60s);
+  bool barrierSent = false;
+  if (allReady && clients[0]) {
+    barrierSent = clients[0]->sendText("PRIV", "everyone\xFC" "barrier", nameOf(0));
+  }
+  everyoneIn = true;  // without a barrier, each thread's reads end at their time-out
+  for (auto& thread : threads) thread.join();
+  ASSERT_TRUE(allReady);
+  ASSERT_TRUE(barrierSent);
+
+  EXPECT_EQ(loggedInCount(), kUsers);
+  for (int i = 0; i < kUsers; ++i) {
+    const std::string who = nameOf(i);
+    ASSERT_EQ(learned[i].fault, "") << who;
+    EXPECT_EQ(learned[i].times.size(), static_cast<std::size_t>(kUsers - 1)) << who;
+    for (const auto& [other, times] : learned[i].times) {
+      EXPECT_NE(other, who) << who << " heard of itself";
+      EXPECT_EQ(times, 1) << who << " heard of " << other << " " << times << " times";
+    }
+  }
+}
+
+}  // namespace
