@@ -6,6 +6,7 @@
 #include "console/ConsoleInput.h"
 #include "console/HiddenLine.h"
 #include "core/Server.h"
+#include "store/LineReader.h"
 
 namespace {
 
@@ -96,7 +97,8 @@ void Server::promptAddHost() {
     bool cut = false;
     int length = ConsoleInput::readLine(address, sizeof address, &cut);
     if (length < 0) return;
-    if (length == 0) continue;
+    // The readers skip a blank line: such an entry could never admit anyone.
+    if (LineReader::isBlank(address)) continue;
     // A cut address would be another address: refuse it instead.
     if (cut) {
       std::printf("Host address must be %d characters or less.\n",

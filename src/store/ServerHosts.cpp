@@ -2,7 +2,8 @@
 // host checking is on and appended to by the console. The file is guarded by its own file
 // mutex, named by its path, from before it is opened until after it is closed; in
 // addTrustedHost that covers the duplicate scan and the append together. Every failure
-// releases the file mutex before it is reported, since reporting writes the error log.
+// releases the file mutex before it is reported, since reporting writes the error log. Blank
+// lines list no address and are skipped.
 #include <cstdio>
 #include <cstring>
 
@@ -23,7 +24,7 @@ const char* const NO_FILE = "Internal Error: No hosts file specified.";
 bool listsAddress(std::FILE* file, const char* address) {
   LineReader reader(file);
   char line[LINE_SIZE];
-  while (reader.next(line, sizeof line)) {
+  while (reader.nextNonBlank(line, sizeof line)) {
     if (std::strcmp(line, address) == 0) return true;
   }
   return false;
@@ -45,7 +46,8 @@ Bool16 Server::isTrustedHost(const char* address) {
 
 // Takes the hosts file's mutex across the duplicate scan and the append.
 Bool16 Server::addTrustedHost(const char* address) {
-  if (address == nullptr) return 0;
+  // A blank entry would be skipped by every reader: it could never admit anyone.
+  if (address == nullptr || LineReader::isBlank(address)) return 0;
   char path[PATH_TEXT_SIZE];
   if (getHostsFile(path, sizeof path) == nullptr) {
     report(NO_FILE);

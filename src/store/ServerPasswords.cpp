@@ -2,7 +2,8 @@
 // user lists and appended to by the console. The file is guarded by its own file mutex, named
 // by its path, from before it is opened until after it is closed; in addUser that covers the
 // duplicate scan and the append together, so one name is never added twice. Every failure
-// releases the file mutex before it is reported, since reporting writes the error log.
+// releases the file mutex before it is reported, since reporting writes the error log. Blank
+// lines hold no record: every reader skips them, so a file edited by hand reads the same in each.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -56,7 +57,7 @@ Bool16 Server::verifyPassword(const char* userName, const char* password) {
   if (!passwd.isOpen()) return 0;
   LineReader reader(passwd.file());
   char line[LINE_SIZE];
-  while (reader.next(line, sizeof line)) {
+  while (reader.nextNonBlank(line, sizeof line)) {
     char* cursor = line;
     const char* name = nextField(cursor);
     if (name == nullptr || std::strcmp(name, userName) != 0) continue;
@@ -90,7 +91,7 @@ char* Server::lookupFullName(const char* userName, char* buffer, std::size_t siz
   const char* fullName = UNAVAILABLE;
   LineReader reader(passwd.file());
   char line[LINE_SIZE];
-  while (userName != nullptr && reader.next(line, sizeof line)) {
+  while (userName != nullptr && reader.nextNonBlank(line, sizeof line)) {
     char* cursor = line;
     const char* name = nextField(cursor);
     if (name == nullptr || std::strcmp(name, userName) != 0) continue;
@@ -114,7 +115,7 @@ Bool16 Server::addUser(const char* userName, const char* password, const char* f
   if (!passwd.isOpen()) return 0;
   LineReader reader(passwd.file());
   char line[LINE_SIZE];
-  while (reader.next(line, sizeof line)) {
+  while (reader.nextNonBlank(line, sizeof line)) {
     char* colon = std::strchr(line, ':');
     if (colon == nullptr) {
       passwd.finish();

@@ -49,6 +49,16 @@ TEST_F(HostsFileTest, LastLineMatchesWithOrWithoutNewline) {
   EXPECT_TRUE(server.isTrustedHost("10.0.0.2"));
 }
 
+TEST_F(HostsFileTest, BlankLinesAreSkippedAndNeverAdded) {
+  const std::string content = "\n \t\n\r\n";
+  dir.write("hosts", content);
+  EXPECT_FALSE(server.isTrustedHost(" \t"));
+  EXPECT_FALSE(server.addTrustedHost("  "));  // it could never admit anyone
+  EXPECT_EQ(dir.read("hosts"), content);
+  EXPECT_TRUE(server.addTrustedHost("10.0.0.2"));
+  EXPECT_TRUE(server.isTrustedHost("10.0.0.2"));
+}
+
 TEST_F(HostsFileTest, EmptyFileAdmitsNobodyUntilAnEntryIsAdded) {
   dir.write("hosts", "");
   EXPECT_FALSE(server.isTrustedHost("127.0.0.1"));
