@@ -53,6 +53,11 @@ void Server::promptAddUser() {
       std::printf("Password must be %d characters or less.\n", MAX_PASSWORD_LENGTH);
       continue;
     }
+    // An empty field is no field to the readers: the full name would be read as the password.
+    if (entry[0] == '\0') {
+      std::printf("Password must not be empty.\n");
+      continue;
+    }
     if (reportSpacesOrColons(entry, "Password can not contain spaces or colons.\n")) continue;
     std::snprintf(password, sizeof password, "%s", entry);
     const char* confirmation = readHiddenLine("Confirm password> ", &tooLong);

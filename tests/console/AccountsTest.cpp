@@ -69,11 +69,12 @@ TEST_F(AccountsTest, BadPasswordsAreAskedAgainFromTheFirstEntry) {
   EXPECT_EQ(dir.read("passwd"), "root:x:Root\nbob:12345678:Bob\n");
 }
 
-TEST_F(AccountsTest, EmptyPasswordAndEmptyFullNameAreStoredAsEmptyFields) {
-  EXPECT_EQ(runCommands("U\neve\n\n\nEve Smith\nU\nfay\nx\nx\n\n"),
-            "\n" + kName + kPassword + kConfirm + kFullName + "Added user: eve.\n" + kStoppedMenu +
-                kPrompt + "\n" + kName + kPassword + kConfirm + kFullName + "Added user: fay.\n");
-  EXPECT_EQ(dir.read("passwd"), "root:x:Root\neve::Eve Smith\nfay:x:\n");
+TEST_F(AccountsTest, EmptyPasswordIsAskedAgainAndAnEmptyFullNameIsStoredEmpty) {
+  // An empty password would be no field at all: "eve::Eve Smith" reads "Eve Smith" as it.
+  EXPECT_EQ(runCommands("U\neve\n\nx\nx\n\n"),
+            "\n" + kName + kPassword + "Password must not be empty.\n" + kPassword + kConfirm +
+                kFullName + "Added user: eve.\n");
+  EXPECT_EQ(dir.read("passwd"), "root:x:Root\neve:x:\n");
 }
 
 TEST_F(AccountsTest, FullNameThatWouldOverflowTheRecordIsAskedAgain) {

@@ -60,6 +60,8 @@ TEST_F(PasswordFileTest, EmptyFieldsDoNotCountAsFields) {
   EXPECT_TRUE(server.verifyPassword("carl", "pw"));
   EXPECT_EQ(fullName("carl"), "Carl");
   EXPECT_EQ(fullName("frank"), "UNAVAILABLE");
+  // An empty full name (the console allows one) costs only the name, never the login.
+  EXPECT_TRUE(server.verifyPassword("gina", "pw"));
   EXPECT_EQ(fullName("gina"), "UNAVAILABLE");
   EXPECT_EQ(fullName("hal"), "Hal");
 }
