@@ -164,7 +164,7 @@ class Server : public ServerBase {
   std::int32_t sendQuit(ConnectionSlot* slot, Packet* packet);
 
   // --- store/ServerPasswords.cpp: the password file, "name:password:full name" per line
-  // (blank lines skipped).
+  // (blank lines skipped). Only addUser creates a missing file (mode 0600, announced).
   // True when the first record for the name carries exactly that password.
   Bool16 verifyPassword(const char* userName, const char* password);
   // The user's full name (or "UNAVAILABLE") in buffer, cut to size - 1 and NUL-padded; null
@@ -175,7 +175,7 @@ class Server : public ServerBase {
   Bool16 addUser(const char* userName, const char* password, const char* fullName);
 
   // --- store/ServerHosts.cpp: the trusted-hosts file, one dotted-quad address per line
-  // (blank lines skipped).
+  // (blank lines skipped). Only addTrustedHost creates a missing file (mode 0644, announced).
   Bool16 isTrustedHost(const char* address);
   // Appends the address; false (file unchanged) when it is blank or listed, or the file is
   // unusable.

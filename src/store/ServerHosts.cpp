@@ -19,6 +19,8 @@ constexpr std::size_t LINE_SIZE = 256;
 constexpr std::size_t MESSAGE_SIZE = PATH_TEXT_SIZE + 64;
 
 const char* const NO_FILE = "Internal Error: No hosts file specified.";
+// The first host is added to a file that does not exist yet; anyone may read the list.
+const DataFile::Creation CREATE_HOSTS{"hosts", 0644};
 
 // True when some line of the open file is exactly the address: nothing before or after it.
 bool listsAddress(std::FILE* file, const char* address) {
@@ -44,7 +46,7 @@ Bool16 Server::isTrustedHost(const char* address) {
   return hosts.isOpen() && listsAddress(hosts.file(), address) ? 1 : 0;
 }
 
-// Takes the hosts file's mutex across the duplicate scan and the append.
+// Takes the hosts file's mutex across the creation, the duplicate scan and the append.
 Bool16 Server::addTrustedHost(const char* address) {
   // A blank entry would be skipped by every reader: it could never admit anyone.
   if (address == nullptr || LineReader::isBlank(address)) return 0;
@@ -53,7 +55,7 @@ Bool16 Server::addTrustedHost(const char* address) {
     report(NO_FILE);
     return 0;
   }
-  DataFile hosts(*this, "Hosts", path);
+  DataFile hosts(*this, "Hosts", path, &CREATE_HOSTS);
   if (!hosts.isOpen()) return 0;
   if (listsAddress(hosts.file(), address)) {
     hosts.finish();

@@ -21,6 +21,8 @@ constexpr std::size_t MESSAGE_SIZE = PATH_TEXT_SIZE + 64;
 
 const char* const NO_FILE = "Internal Error: No passwd file specified.";
 const char* const UNAVAILABLE = "UNAVAILABLE";
+// The first user is added to a file that does not exist yet; only its owner may read it.
+const DataFile::Creation CREATE_PASSWD{"password", 0600};
 
 // The next field of a line split at colons, or null when none is left. A run of colons is one
 // separator and leading colons are skipped, so an empty field never counts as a field and the
@@ -103,7 +105,7 @@ char* Server::lookupFullName(const char* userName, char* buffer, std::size_t siz
   return copyPadded(buffer, size, fullName);
 }
 
-// Takes the password file's mutex across the duplicate scan and the append.
+// Takes the password file's mutex across the creation, the duplicate scan and the append.
 Bool16 Server::addUser(const char* userName, const char* password, const char* fullName) {
   if (userName == nullptr || password == nullptr || fullName == nullptr) return 0;
   char path[PATH_TEXT_SIZE];
@@ -111,7 +113,7 @@ Bool16 Server::addUser(const char* userName, const char* password, const char* f
     report(NO_FILE);
     return 0;
   }
-  DataFile passwd(*this, "Passwd", path);
+  DataFile passwd(*this, "Passwd", path, &CREATE_PASSWD);
   if (!passwd.isOpen()) return 0;
   LineReader reader(passwd.file());
   char line[LINE_SIZE];

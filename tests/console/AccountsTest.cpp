@@ -2,6 +2,7 @@
 // the password kept off a real terminal's screen, and new accounts and hosts in force at once.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -75,6 +76,17 @@ TEST_F(AccountsTest, EmptyPasswordIsAskedAgainAndAnEmptyFullNameIsStoredEmpty) {
             "\n" + kName + kPassword + "Password must not be empty.\n" + kPassword + kConfirm +
                 kFullName + "Added user: eve.\n");
   EXPECT_EQ(dir.read("passwd"), "root:x:Root\neve:x:\n");
+}
+
+TEST_F(AccountsTest, MissingFilesAreCreatedByTheFirstUserAndHost) {
+  std::filesystem::remove(dir.path() / "passwd");
+  std::filesystem::remove(dir.path() / "hosts");
+  EXPECT_EQ(runCommands("U\nbob\npw\npw\nBob\nH\n  \n10.0.0.2\n"),
+            "\n" + kName + kPassword + kConfirm + kFullName +
+                "Created password file passwd.\nAdded user: bob.\n" + kStoppedMenu + kPrompt +
+                "\n" + kHost + kHost + "Created hosts file hosts.\nAdded host: 10.0.0.2.\n");
+  EXPECT_EQ(dir.read("passwd"), "bob:pw:Bob\n");
+  EXPECT_EQ(dir.read("hosts"), "10.0.0.2\n");
 }
 
 TEST_F(AccountsTest, FullNameThatWouldOverflowTheRecordIsAskedAgain) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,12 +87,18 @@ TEST_F(HostsFileTest, AppendStartsANewLineAfterAnUnterminatedLastLine) {
   EXPECT_TRUE(server.isTrustedHost("10.0.0.2"));
 }
 
-TEST_F(HostsFileTest, MissingFileRefusesEveryoneAndIsNeverCreated) {
+TEST_F(HostsFileTest, MissingFileRefusesEveryoneAndIsCreatedOnlyByAdding) {
   const std::string message = "Internal Error: Hosts file hosts inaccessible.";
   EXPECT_EQ(console([&] { EXPECT_FALSE(server.isTrustedHost("127.0.0.1")); }), message + "\n");
-  EXPECT_EQ(console([&] { EXPECT_FALSE(server.addTrustedHost("127.0.0.1")); }), message + "\n");
   EXPECT_TRUE(logged(message));
   EXPECT_FALSE(dir.exists("hosts"));
+
+  EXPECT_EQ(console([&] { EXPECT_TRUE(server.addTrustedHost("127.0.0.1")); }),
+            "Created hosts file hosts.\n");
+#ifndef _WIN32
+  EXPECT_EQ(dir.permissions("hosts") & std::filesystem::perms::all, std::filesystem::perms(0644));
+#endif
+  EXPECT_TRUE(server.isTrustedHost("127.0.0.1"));
 }
 
 TEST_F(HostsFileTest, UnsetPathIsReported) {

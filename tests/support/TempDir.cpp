@@ -26,6 +26,11 @@ void TempDir::write(const std::string& name, const std::string& content) const {
   out << content;
 }
 
+std::filesystem::perms TempDir::permissions(const std::string& name) const {
+  std::error_code ignored;
+  return std::filesystem::status(path_ / name, ignored).permissions();
+}
+
 std::string TempDir::read(const std::string& name) const {
   std::ifstream in(path_ / name, std::ios::binary);
   std::ostringstream content;

@@ -16,6 +16,8 @@ class TempDir {
   const std::filesystem::path& path() const { return path_; }
   // Writes a file below the folder, creating it or replacing its content.
   void write(const std::string& name, const std::string& content) const;
+  // The permission bits of a file below the folder (as std::filesystem reports them).
+  std::filesystem::perms permissions(const std::string& name) const;
   // The whole content of a file below the folder; empty when it does not exist.
   std::string read(const std::string& name) const;
   bool exists(const std::string& name) const;
