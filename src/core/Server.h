@@ -210,6 +210,8 @@ class Server : public ServerBase {
   // when not running.
   Bool16 stop();
   // True when every check passes; otherwise prints and logs one report with a line per failure.
+  // Warnings (a password file others may read) are printed after it, never logged, and do not
+  // fail the check.
   Bool16 runDiagnostics();
 
   // --- sessions/ServerUsers.cpp: listing and terminating users (console thread)
