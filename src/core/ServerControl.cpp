@@ -18,10 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include "core/MulticastAddress.h"
 #include "core/NamedLock.h"
 #include "core/Server.h"
 #include "platform/FileSystem.h"
-#include "platform/Network.h"
 #include "platform/StreamSocket.h"
 #include "protocol/Packet.h"
 #include "sessions/ConnectionSlot.h"
@@ -96,7 +96,7 @@ Bool16 Server::runDiagnostics() {
   getMcastAddress(address, sizeof address);
   if (address[0] == '\0') {
     fail("\n\tNo Multicast Group address has been specified!");
-  } else if ((networkToHost32(convertAddress(address)) >> 28) != (224u >> 4)) {
+  } else if (!isMulticastAddress(address)) {
     std::snprintf(line, sizeof line,
                   "\n\tMulticast Group address %s is invalid! (Valid range: 224.0.0.0 - "
                   "239.255.255.255)",

@@ -135,6 +135,15 @@ TEST_F(ServiceControlTest, MulticastAddressMustLieIn224To239) {
   }
 }
 
+TEST_F(ServiceControlTest, MulticastAddressWithTextAfterItFails) {
+  // A .serverrc line "mcastaddress 239.9.9.9<TAB>junk" leaves this: a tab is part of a word.
+  server.setMcastAddress("239.9.9.9\tjunk");
+  expectReported(diagnose(), "Errors encountered:\n\tMulticast Group address 239.9.9.9\tjunk "
+                             "is invalid! (Valid range: 224.0.0.0 - 239.255.255.255)");
+  server.setMcastAddress("0xef.1.2.3");  // the classic forms stay valid
+  expectQuietPass(diagnose());
+}
+
 TEST_F(ServiceControlTest, FolderAsPasswdOrHostsFileFailsTheStart) {
   std::filesystem::create_directory("passwd");
   std::filesystem::create_directory("hosts");
