@@ -6,6 +6,7 @@
 #include "console/ConsoleInput.h"
 #include "console/HiddenLine.h"
 #include "core/Server.h"
+#include "store/LineReader.h"
 
 namespace {
 
@@ -52,6 +53,11 @@ void Server::promptAddUser() {
       std::printf("Password must be %d characters or less.\n", MAX_PASSWORD_LENGTH);
       continue;
     }
+    // An empty field is no field to the readers: the full name would be read as the password.
+    if (entry[0] == '\0') {
+      std::printf("Password must not be empty.\n");
+      continue;
+    }
     if (reportSpacesOrColons(entry, "Password can not contain spaces or colons.\n")) continue;
     std::snprintf(password, sizeof password, "%s", entry);
     const char* confirmation = readHiddenLine("Confirm password> ", &tooLong);
@@ -96,7 +102,8 @@ void Server::promptAddHost() {
     bool cut = false;
     int length = ConsoleInput::readLine(address, sizeof address, &cut);
     if (length < 0) return;
-    if (length == 0) continue;
+    // The readers skip a blank line: such an entry could never admit anyone.
+    if (LineReader::isBlank(address)) continue;
     // A cut address would be another address: refuse it instead.
     if (cut) {
       std::printf("Host address must be %d characters or less.\n",

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "console/ConsoleInput.h"
+#include "core/MulticastAddress.h"
 #include "core/Server.h"
 #include "core/Text.h"
 #include "platform/Network.h"
@@ -14,10 +15,27 @@ namespace {
 // Answers to the four file-name questions may be longer than the others.
 constexpr std::size_t kFileNameLineSize = 260;
 
+bool isSpace(char c) { return c == ' ' || c == '\t'; }
+
 // Reads an answer; false when the console input has ended. An answer longer than the buffer
-// is refused as a whole (*tooLong), never cut into another value.
+// is refused as a whole (*tooLong), never cut into another value. An answer of only spaces
+// comes back empty: the operator meant to keep the value, as with Enter.
 bool readAnswer(char* buffer, std::size_t size, bool* tooLong) {
-  return ConsoleInput::readLine(buffer, size, tooLong) >= 0;
+  if (ConsoleInput::readLine(buffer, size, tooLong) < 0) return false;
+  const char* p = buffer;
+  while (isSpace(*p)) ++p;
+  if (*p == '\0' && !*tooLong) buffer[0] = '\0';
+  return true;
+}
+
+// Drops the spaces around text, in place.
+void trimSpaces(char* text) {
+  char* start = text;
+  while (isSpace(*start)) ++start;
+  std::size_t length = std::strlen(start);
+  while (length > 0 && isSpace(start[length - 1])) --length;
+  std::memmove(text, start, length);
+  text[length] = '\0';
 }
 
 void rejectAnswer(const char* answer) { std::printf("Invalid setting: %s\n", answer); }
@@ -33,10 +51,6 @@ std::int64_t readRangedNumber(const char* answer) {
   int count = 0;
   while (digits[count] >= '0' && digits[count] <= '9') ++count;
   return count > 18 ? -1 : readLeadingNumber(answer);
-}
-
-bool isMulticast(std::uint32_t networkOrder) {
-  return (networkToHost32(networkOrder) >> 28) == (224u >> 4);
 }
 
 }  // namespace
@@ -187,6 +201,7 @@ bool Server::promptMulticastAddress() {
     }
     bool tooLong = false;
     if (!readAnswer(answer, sizeof answer, &tooLong)) return false;
+    trimSpaces(answer);
     if (!tooLong && answer[0] == '\0') {
       if (current[0] != '\0') return true;
       std::printf("No address for Multicast Group has been specified!\n");
@@ -204,7 +219,7 @@ bool Server::promptMulticastAddress() {
     }
     // The answer itself becomes the setting, so it must fit the field whole.
     if (!tooLong && std::strlen(answer) <= sizeof mcastAddress - 1 &&
-        isMulticast(convertAddress(answer))) {
+        isMulticastAddress(answer)) {
       setMcastAddress(answer);
       return true;
     }

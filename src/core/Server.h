@@ -178,6 +178,7 @@ class Server : public ServerBase {
   static std::int32_t composeUserGone(Packet* packet, const char* name, unsigned char* image);
 
   // --- store/ServerPasswords.cpp: the password file, "name:password:full name" per line
+  // (blank lines skipped). Only addUser creates a missing file (mode 0600, announced).
   // True when the first record for the name carries exactly that password.
   Bool16 verifyPassword(const char* userName, const char* password);
   // The user's full name (or "UNAVAILABLE") in buffer, cut to size - 1 and NUL-padded; null
@@ -192,8 +193,10 @@ class Server : public ServerBase {
   Bool16 addUser(const char* userName, const char* password, const char* fullName);
 
   // --- store/ServerHosts.cpp: the trusted-hosts file, one dotted-quad address per line
+  // (blank lines skipped). Only addTrustedHost creates a missing file (mode 0644, announced).
   Bool16 isTrustedHost(const char* address);
-  // Appends the address; false (file unchanged) when it is listed or the file is unusable.
+  // Appends the address; false (file unchanged) when it is blank or listed, or the file is
+  // unusable.
   Bool16 addTrustedHost(const char* address);
 
   // --- protocol/ServerRouting.cpp: what a logged-in client's packets do
@@ -235,6 +238,8 @@ class Server : public ServerBase {
   // when not running.
   Bool16 stop();
   // True when every check passes; otherwise prints and logs one report with a line per failure.
+  // Warnings (a password file others may read) are printed after it, never logged, and do not
+  // fail the check.
   Bool16 runDiagnostics();
 
   // --- sessions/ServerUsers.cpp: listing and terminating users (console thread)

@@ -18,8 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include "core/MulticastAddress.h"
 #include "core/NamedLock.h"
 #include "core/Server.h"
+#include "platform/FileSystem.h"
 #include "platform/Network.h"
 #include "platform/StreamSocket.h"
 #include "protocol/Packet.h"
@@ -45,10 +47,16 @@ bool canOpen(const char* path, const char* mode) {
   return true;
 }
 
+// A data file must be a regular file: a folder opens for reading on some systems and then reads
+// as empty, so every login or host check would fail without a word. Checked first, so that a
+// pipe is never opened and waited on.
+bool isUsableDataFile(const char* path) { return isRegularFile(path) && canOpen(path, "r"); }
+
 }  // namespace
 
 Bool16 Server::runDiagnostics() {
   std::string report = "Errors encountered:";
+  std::string warnings;
   bool failed = false;
   auto fail = [&](const std::string& line) {
     report += line;
@@ -66,12 +74,16 @@ Bool16 Server::runDiagnostics() {
     fail(line);
   }
   const SecurityLevel level = securityLevel;
-  if (level != FREEFORALL &&
-      (getPasswdFile(path, sizeof path) == nullptr || !canOpen(path, "r"))) {
-    std::snprintf(line, sizeof line, "\n\tError accessing passwd file: %s", path);
-    fail(line);
+  if (level != FREEFORALL) {
+    if (getPasswdFile(path, sizeof path) == nullptr || !isUsableDataFile(path)) {
+      std::snprintf(line, sizeof line, "\n\tError accessing passwd file: %s", path);
+      fail(line);
+    } else if (isReadableByOthers(path)) {
+      std::snprintf(line, sizeof line, "\n\tPassword file %s is readable by other users", path);
+      warnings += line;
+    }
   }
-  if (hostCheck && (getHostsFile(path, sizeof path) == nullptr || !canOpen(path, "r"))) {
+  if (hostCheck && (getHostsFile(path, sizeof path) == nullptr || !isUsableDataFile(path))) {
     std::snprintf(line, sizeof line, "\n\tError accessing hosts file: %s", path);
     fail(line);
   }
@@ -87,7 +99,7 @@ Bool16 Server::runDiagnostics() {
   getMcastAddress(address, sizeof address);
   if (address[0] == '\0') {
     fail("\n\tNo Multicast Group address has been specified!");
-  } else if ((networkToHost32(convertAddress(address)) >> 28) != (224u >> 4)) {
+  } else if (!isMulticastAddress(address)) {
     std::snprintf(line, sizeof line,
                   "\n\tMulticast Group address %s is invalid! (Valid range: 224.0.0.0 - "
                   "239.255.255.255)",
@@ -109,11 +121,17 @@ Bool16 Server::runDiagnostics() {
     std::snprintf(line, sizeof line, "\n\tInvalid user limit: %d (0 - %d)", users_, MAX_CAPACITY);
     fail(line);
   }
-  if (!failed) return 1;
-  std::printf("%s\n", report.c_str());
-  std::fflush(stdout);
-  logError(report.c_str());
-  return 0;
+  if (failed) {
+    std::printf("%s\n", report.c_str());
+    std::fflush(stdout);
+    logError(report.c_str());
+  }
+  // A warning is for the operator at the console; it is no error, so the log does not get it.
+  if (!warnings.empty()) {
+    std::printf("Warnings:%s\n", warnings.c_str());
+    std::fflush(stdout);
+  }
+  return failed ? 0 : 1;
 }
 
 Bool16 Server::start() {

@@ -1,11 +1,21 @@
 #include "store/DataFile.h"
 
 #include "core/Server.h"
+#include "platform/FileSystem.h"
 
-DataFile::DataFile(Server& server, const char* kind, const char* path)
+DataFile::DataFile(Server& server, const char* kind, const char* path, const Creation* creation)
     : server_(server), kind_(kind), path_(path), file_(nullptr) {
   lock_.emplace(path);
   file_ = std::fopen(path, "r");
+  if (file_ == nullptr && creation != nullptr) {
+    const FileCreation made = createNewFile(path, creation->mode);
+    if (made == FileCreation::Created) {
+      std::printf("Created %s file %s.\n", creation->noun, path);
+    }
+    // Exists: another process made the file since, or a link is there; either is read as it
+    // is, and a link that leads nowhere stays inaccessible.
+    if (made != FileCreation::Failed) file_ = std::fopen(path, "r");
+  }
   if (file_ == nullptr) {
     lock_.reset();
     reportInaccessible();

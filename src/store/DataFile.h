@@ -1,8 +1,10 @@
 // DataFile: one of the server's line-oriented data files (the password file, the hosts file)
 // opened for one operation under its file mutex. The mutex is taken before the file is opened
 // and released once it is closed, and always before anything is reported: reporting writes the
-// error log, whose own mutex must never be taken inside a data file's. The file is never
-// created: it is opened for reading first, and appended to in update mode.
+// error log, whose own mutex must never be taken inside a data file's. Only an operation that
+// adds a record creates a missing file, under the mutex and never through a symbolic link; the
+// readers never do (a login must not leave an empty password file behind). Appending is done in
+// update mode, so a file removed meanwhile is not created again.
 // Thread safety: one object per operation and thread; the file mutex orders them.
 #pragma once
 
@@ -15,10 +17,18 @@ class Server;
 
 class DataFile {
  public:
-  // Takes the mutex of path and opens the file for reading. When it cannot be opened, the
-  // mutex is released and "Internal Error: <kind> file <path> inaccessible." is printed and
-  // logged; isOpen() is then false.
-  DataFile(Server& server, const char* kind, const char* path);
+  // For an operation that adds a record: how a missing file is created.
+  struct Creation {
+    const char* noun;  // in "Created <noun> file <path>."
+    unsigned mode;     // its permission bits
+  };
+
+  // Takes the mutex of path and opens the file for reading. When it is missing and creation is
+  // given, creates it empty with creation's mode and prints "Created <noun> file <path>." first.
+  // When it cannot be opened, the mutex is released and "Internal Error: <kind> file <path>
+  // inaccessible." is printed and logged; isOpen() is then false.
+  DataFile(Server& server, const char* kind, const char* path,
+           const Creation* creation = nullptr);
   // Closes the file and releases the mutex, when the operation has not done so.
   ~DataFile();
 

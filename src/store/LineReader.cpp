@@ -45,3 +45,17 @@ bool LineReader::next(char* buffer, std::size_t size) {
   }
   return true;
 }
+
+bool LineReader::nextNonBlank(char* buffer, std::size_t size) {
+  for (;;) {
+    if (!next(buffer, size)) return false;
+    if (!isBlank(buffer)) return true;
+  }
+}
+
+bool LineReader::isBlank(const char* text) {
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p != ' ' && *p != '\t' && *p != '\r') return false;
+  }
+  return true;
+}

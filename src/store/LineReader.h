@@ -2,7 +2,8 @@
 // at its line feed, which is not returned, and a carriage return just before the line feed is
 // dropped too, so files written with CR LF read the same. A line longer than the buffer comes
 // back in pieces of size - 1 characters, each as a line of its own; a piece that fills the
-// buffer right up to the line feed is the whole line.
+// buffer right up to the line feed is the whole line. A blank line (nothing, or only spaces,
+// tabs and carriage returns) holds no record in any data file: the record readers skip it.
 // Thread safety: one reader per open file.
 #pragma once
 
@@ -15,6 +16,10 @@ class LineReader {
 
   // The next line (or piece) into buffer, NUL-terminated; false at the end of the file.
   bool next(char* buffer, std::size_t size);
+  // next, skipping blank lines and pieces.
+  bool nextNonBlank(char* buffer, std::size_t size);
+  // True when text is blank: empty, or only spaces, tabs and carriage returns.
+  static bool isBlank(const char* text);
 
  private:
   static constexpr int kNone = -2;

@@ -2,7 +2,8 @@
 // user lists and appended to by the console. The file is guarded by its own file mutex, named
 // by its path, from before it is opened until after it is closed; in addUser that covers the
 // duplicate scan and the append together, so one name is never added twice. Every failure
-// releases the file mutex before it is reported, since reporting writes the error log.
+// releases the file mutex before it is reported, since reporting writes the error log. Blank
+// lines hold no record: every reader skips them, so a file edited by hand reads the same in each.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -23,6 +24,8 @@ constexpr std::size_t MESSAGE_SIZE = PATH_TEXT_SIZE + 64;
 
 const char* const NO_FILE = "Internal Error: No passwd file specified.";
 const char* const UNAVAILABLE = "UNAVAILABLE";
+// The first user is added to a file that does not exist yet; only its owner may read it.
+const DataFile::Creation CREATE_PASSWD{"password", 0600};
 
 // The next field of a line split at colons, or null when none is left. A run of colons is one
 // separator and leading colons are skipped, so an empty field never counts as a field and the
@@ -59,7 +62,7 @@ Bool16 Server::verifyPassword(const char* userName, const char* password) {
   if (!passwd.isOpen()) return 0;
   LineReader reader(passwd.file());
   char line[LINE_SIZE];
-  while (reader.next(line, sizeof line)) {
+  while (reader.nextNonBlank(line, sizeof line)) {
     char* cursor = line;
     const char* name = nextField(cursor);
     if (name == nullptr || std::strcmp(name, userName) != 0) continue;
@@ -93,7 +96,7 @@ char* Server::lookupFullName(const char* userName, char* buffer, std::size_t siz
   const char* fullName = UNAVAILABLE;
   LineReader reader(passwd.file());
   char line[LINE_SIZE];
-  while (userName != nullptr && reader.next(line, sizeof line)) {
+  while (userName != nullptr && reader.nextNonBlank(line, sizeof line)) {
     char* cursor = line;
     const char* name = nextField(cursor);
     if (name == nullptr || std::strcmp(name, userName) != 0) continue;
@@ -122,7 +125,7 @@ void Server::lookupFullNames(const std::vector<ListedUser>& listed,
   if (!passwd.isOpen()) return;
   LineReader reader(passwd.file());
   char line[LINE_SIZE];
-  while (!wanted.empty() && reader.next(line, sizeof line)) {
+  while (!wanted.empty() && reader.nextNonBlank(line, sizeof line)) {
     char* cursor = line;
     const char* name = nextField(cursor);
     if (name == nullptr) continue;
@@ -135,7 +138,7 @@ void Server::lookupFullNames(const std::vector<ListedUser>& listed,
   }
 }
 
-// Takes the password file's mutex across the duplicate scan and the append.
+// Takes the password file's mutex across the creation, the duplicate scan and the append.
 Bool16 Server::addUser(const char* userName, const char* password, const char* fullName) {
   if (userName == nullptr || password == nullptr || fullName == nullptr) return 0;
   char path[PATH_TEXT_SIZE];
@@ -143,11 +146,11 @@ Bool16 Server::addUser(const char* userName, const char* password, const char* f
     report(NO_FILE);
     return 0;
   }
-  DataFile passwd(*this, "Passwd", path);
+  DataFile passwd(*this, "Passwd", path, &CREATE_PASSWD);
   if (!passwd.isOpen()) return 0;
   LineReader reader(passwd.file());
   char line[LINE_SIZE];
-  while (reader.next(line, sizeof line)) {
+  while (reader.nextNonBlank(line, sizeof line)) {
     char* colon = std::strchr(line, ':');
     if (colon == nullptr) {
       passwd.finish();

@@ -2,6 +2,7 @@
 // the password kept off a real terminal's screen, and new accounts and hosts in force at once.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -69,11 +70,23 @@ TEST_F(AccountsTest, BadPasswordsAreAskedAgainFromTheFirstEntry) {
   EXPECT_EQ(dir.read("passwd"), "root:x:Root\nbob:12345678:Bob\n");
 }
 
-TEST_F(AccountsTest, EmptyPasswordAndEmptyFullNameAreStoredAsEmptyFields) {
-  EXPECT_EQ(runCommands("U\neve\n\n\nEve Smith\nU\nfay\nx\nx\n\n"),
-            "\n" + kName + kPassword + kConfirm + kFullName + "Added user: eve.\n" + kStoppedMenu +
-                kPrompt + "\n" + kName + kPassword + kConfirm + kFullName + "Added user: fay.\n");
-  EXPECT_EQ(dir.read("passwd"), "root:x:Root\neve::Eve Smith\nfay:x:\n");
+TEST_F(AccountsTest, EmptyPasswordIsAskedAgainAndAnEmptyFullNameIsStoredEmpty) {
+  // An empty password would be no field at all: "eve::Eve Smith" reads "Eve Smith" as it.
+  EXPECT_EQ(runCommands("U\neve\n\nx\nx\n\n"),
+            "\n" + kName + kPassword + "Password must not be empty.\n" + kPassword + kConfirm +
+                kFullName + "Added user: eve.\n");
+  EXPECT_EQ(dir.read("passwd"), "root:x:Root\neve:x:\n");
+}
+
+TEST_F(AccountsTest, MissingFilesAreCreatedByTheFirstUserAndHost) {
+  std::filesystem::remove(dir.path() / "passwd");
+  std::filesystem::remove(dir.path() / "hosts");
+  EXPECT_EQ(runCommands("U\nbob\npw\npw\nBob\nH\n  \n10.0.0.2\n"),
+            "\n" + kName + kPassword + kConfirm + kFullName +
+                "Created password file passwd.\nAdded user: bob.\n" + kStoppedMenu + kPrompt +
+                "\n" + kHost + kHost + "Created hosts file hosts.\nAdded host: 10.0.0.2.\n");
+  EXPECT_EQ(dir.read("passwd"), "bob:pw:Bob\n");
+  EXPECT_EQ(dir.read("hosts"), "10.0.0.2\n");
 }
 
 TEST_F(AccountsTest, FullNameThatWouldOverflowTheRecordIsAskedAgain) {

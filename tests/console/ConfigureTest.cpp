@@ -178,6 +178,24 @@ TEST_F(ConfigureTest, RejectedAnswersAreNamedAndAskedAgain) {
   EXPECT_EQ(runScript(script), first + second + third + "\nExiting.\n");
 }
 
+TEST_F(ConfigureTest, MulticastAddressMustStandAloneAndLinesOfSpacesKeepValues) {
+  configure("mcastaddress 239.1.2.3\nsecurity login\n");
+  // The address conversion stops at white space: the trailing text went to every client.
+  const std::string out = runScript("C\n  \n \t \n  \n  \n  \n  \n239.9.9.9 junk\n  239.9.9.9  \n" +
+                                    std::string("  \n  \n  \nC\n") + enters(10) + "Q\n");
+  EXPECT_EQ(out.find("Invalid setting"), std::string::npos) << out;
+  EXPECT_NE(out.find(address("239.1.2.3") + invalidAddress("239.9.9.9 junk") +
+                     address("239.1.2.3") + mcastPort("4658")),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\n" + security("LOGIN") + hostCheck("n") + serverPort(portText) +
+                     passwdFile("passwd") + connectionLog("connectionlog") +
+                     errorLog(".servererrors") + address("239.9.9.9") + mcastPort("4658") +
+                     ttl("REGION") + userLimit("10")),
+            std::string::npos)
+      << out;
+}
+
 TEST_F(ConfigureTest, NumbersBeyondSixtyFourBitsAreOutOfRange) {
   configure("mcastaddress 239.1.2.3\n");
   // 2^64 + 1024 and 2^64 + 5 must not wrap around into the ranges; leading zeros are harmless.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -132,6 +133,40 @@ TEST_F(ServiceControlTest, MulticastAddressMustLieIn224To239) {
     expectReported(diagnose(), "Errors encountered:\n\tMulticast Group address "s + bad +
                                    " is invalid! (Valid range: 224.0.0.0 - 239.255.255.255)");
   }
+}
+
+TEST_F(ServiceControlTest, MulticastAddressWithTextAfterItFails) {
+  // A .serverrc line "mcastaddress 239.9.9.9<TAB>junk" leaves this: a tab is part of a word.
+  server.setMcastAddress("239.9.9.9\tjunk");
+  expectReported(diagnose(), "Errors encountered:\n\tMulticast Group address 239.9.9.9\tjunk "
+                             "is invalid! (Valid range: 224.0.0.0 - 239.255.255.255)");
+  server.setMcastAddress("0xef.1.2.3");  // the classic forms stay valid
+  expectQuietPass(diagnose());
+}
+
+TEST_F(ServiceControlTest, FolderAsPasswdOrHostsFileFailsTheStart) {
+  std::filesystem::create_directory("passwd");
+  std::filesystem::create_directory("hosts");
+  server.securityLevel = LOGIN;
+  server.hostCheck = 1;
+  expectReported(observe([this] { return server.start(); }),
+                 "Errors encountered:\n\tError accessing passwd file: passwd"
+                 "\n\tError accessing hosts file: hosts");
+  EXPECT_FALSE(server.running);
+}
+
+TEST_F(ServiceControlTest, PasswdFileOthersMayReadIsAWarningThatStartsAnyway) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no group or other permissions here";
+#endif
+  server.securityLevel = LOGIN;
+  dir.write("passwd", "");
+  std::filesystem::permissions("passwd", std::filesystem::perms::group_read,
+                               std::filesystem::perm_options::add);
+  const Outcome outcome = observe([this] { return server.start(); });
+  EXPECT_TRUE(outcome.passed);
+  EXPECT_EQ(outcome.printed, "Warnings:\n\tPassword file passwd is readable by other users\n");
+  EXPECT_EQ(outcome.logged, "");
 }
 
 TEST_F(ServiceControlTest, PortsBelow1024Fail) {

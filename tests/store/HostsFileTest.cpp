@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,6 +50,16 @@ TEST_F(HostsFileTest, LastLineMatchesWithOrWithoutNewline) {
   EXPECT_TRUE(server.isTrustedHost("10.0.0.2"));
 }
 
+TEST_F(HostsFileTest, BlankLinesAreSkippedAndNeverAdded) {
+  const std::string content = "\n \t\n\r\n";
+  dir.write("hosts", content);
+  EXPECT_FALSE(server.isTrustedHost(" \t"));
+  EXPECT_FALSE(server.addTrustedHost("  "));  // it could never admit anyone
+  EXPECT_EQ(dir.read("hosts"), content);
+  EXPECT_TRUE(server.addTrustedHost("10.0.0.2"));
+  EXPECT_TRUE(server.isTrustedHost("10.0.0.2"));
+}
+
 TEST_F(HostsFileTest, EmptyFileAdmitsNobodyUntilAnEntryIsAdded) {
   dir.write("hosts", "");
   EXPECT_FALSE(server.isTrustedHost("127.0.0.1"));
@@ -76,12 +87,18 @@ TEST_F(HostsFileTest, AppendStartsANewLineAfterAnUnterminatedLastLine) {
   EXPECT_TRUE(server.isTrustedHost("10.0.0.2"));
 }
 
-TEST_F(HostsFileTest, MissingFileRefusesEveryoneAndIsNeverCreated) {
+TEST_F(HostsFileTest, MissingFileRefusesEveryoneAndIsCreatedOnlyByAdding) {
   const std::string message = "Internal Error: Hosts file hosts inaccessible.";
   EXPECT_EQ(console([&] { EXPECT_FALSE(server.isTrustedHost("127.0.0.1")); }), message + "\n");
-  EXPECT_EQ(console([&] { EXPECT_FALSE(server.addTrustedHost("127.0.0.1")); }), message + "\n");
   EXPECT_TRUE(logged(message));
   EXPECT_FALSE(dir.exists("hosts"));
+
+  EXPECT_EQ(console([&] { EXPECT_TRUE(server.addTrustedHost("127.0.0.1")); }),
+            "Created hosts file hosts.\n");
+#ifndef _WIN32
+  EXPECT_EQ(dir.permissions("hosts") & std::filesystem::perms::all, std::filesystem::perms(0644));
+#endif
+  EXPECT_TRUE(server.isTrustedHost("127.0.0.1"));
 }
 
 TEST_F(HostsFileTest, UnsetPathIsReported) {

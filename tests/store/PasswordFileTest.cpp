@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,6 +61,8 @@ TEST_F(PasswordFileTest, EmptyFieldsDoNotCountAsFields) {
   EXPECT_TRUE(server.verifyPassword("carl", "pw"));
   EXPECT_EQ(fullName("carl"), "Carl");
   EXPECT_EQ(fullName("frank"), "UNAVAILABLE");
+  // An empty full name (the console allows one) costs only the name, never the login.
+  EXPECT_TRUE(server.verifyPassword("gina", "pw"));
   EXPECT_EQ(fullName("gina"), "UNAVAILABLE");
   EXPECT_EQ(fullName("hal"), "Hal");
 }
@@ -83,15 +86,15 @@ TEST_F(PasswordFileTest, FirstRecordForANameWins) {
   EXPECT_EQ(fullName("ben"), "UNAVAILABLE");
 }
 
-TEST_F(PasswordFileTest, EmptyLineIsSkippedByReadersButStopsAdding) {
-  const std::string content = "\nann:pw:Ann\n";
+TEST_F(PasswordFileTest, BlankLinesAreSkippedByEveryReader) {
+  // Spaces and tabs, a lone CR, and the blank last line an editor leaves.
+  const std::string content = "\nann:pw:Ann\n  \t\n\r\n\n";
   dir.write("passwd", content);
   EXPECT_TRUE(server.verifyPassword("ann", "pw"));
-  EXPECT_EQ(fullName("ann"), "Ann");
-  EXPECT_EQ(console([&] { EXPECT_FALSE(server.addUser("bob", "pw", "Bob")); }),
-            "Internal Error: Could not parse file.\n");
-  EXPECT_TRUE(logged("Internal Error: Could not parse file."));
-  EXPECT_EQ(dir.read("passwd"), content);
+  EXPECT_EQ(console([&] { EXPECT_TRUE(server.addUser("cid", "pw3", "Cid")); }), "");
+  EXPECT_EQ(dir.read("passwd"), content + "cid:pw3:Cid\n");
+  EXPECT_TRUE(server.verifyPassword("cid", "pw3"));
+  EXPECT_EQ(fullName("cid"), "Cid");
 }
 
 TEST_F(PasswordFileTest, LongLineIsReadIn255CharacterPieces) {
@@ -128,17 +131,33 @@ TEST_F(PasswordFileTest, CrLfFileReadsLikeLf) {
   EXPECT_EQ(dir.read("passwd"), "alice:secret:Alice\r\nbob:pw:Bob\r\ncarol:pw:Carol\n");
 }
 
-TEST_F(PasswordFileTest, MissingFileIsReportedAndNeverCreated) {
+TEST_F(PasswordFileTest, MissingFileIsReportedAndNeverCreatedByTheReaders) {
   const std::string message = "Internal Error: Passwd file passwd inaccessible.";
   EXPECT_EQ(console([&] { EXPECT_FALSE(server.verifyPassword("alice", "pw")); }), message + "\n");
   char buffer[8] = "keep";
   EXPECT_EQ(console([&] { EXPECT_EQ(server.lookupFullName("alice", buffer, 8), nullptr); }),
             message + "\n");
   EXPECT_STREQ(buffer, "keep");
-  EXPECT_EQ(console([&] { EXPECT_FALSE(server.addUser("alice", "pw", "Alice")); }),
-            message + "\n");
   EXPECT_TRUE(logged(message));
   EXPECT_FALSE(dir.exists("passwd"));
+}
+
+TEST_F(PasswordFileTest, AddingCreatesAMissingFileForItsOwnerOnly) {
+  EXPECT_EQ(console([&] { EXPECT_TRUE(server.addUser("alice", "pw", "Alice")); }),
+            "Created password file passwd.\n");
+#ifndef _WIN32
+  EXPECT_EQ(dir.permissions("passwd") & std::filesystem::perms::all, std::filesystem::perms(0600));
+#endif
+  EXPECT_TRUE(server.verifyPassword("alice", "pw"));
+}
+
+TEST_F(PasswordFileTest, AddingNeverCreatesThroughALinkPlantedAsTheFile) {
+  std::error_code error;
+  std::filesystem::create_symlink("elsewhere", "passwd", error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  EXPECT_EQ(console([&] { EXPECT_FALSE(server.addUser("alice", "pw", "Alice")); }),
+            "Internal Error: Passwd file passwd inaccessible.\n");
+  EXPECT_FALSE(dir.exists("elsewhere"));
 }
 
 TEST_F(PasswordFileTest, FreeForAllLookupNeverReadsTheFile) {
@@ -197,9 +216,12 @@ TEST_F(PasswordFileTest, AppendStartsANewLineAfterAnUnterminatedLastLine) {
 TEST_F(PasswordFileTest, ConcurrentAdditionsOfOneNameAppendOneRecord) {
   constexpr int kThreads = 4;
   for (int round = 0; round < 20; ++round) {
-    dir.write("passwd", "ann:pw:Ann\n");
+    // Every other round starts without a file: one of the threads creates it.
+    const bool missing = round % 2 == 1;
+    std::filesystem::remove("passwd");
+    if (!missing) dir.write("passwd", "ann:pw:Ann\n");
     std::atomic<int> added{0};
-    console([&] {
+    const std::string printed = console([&] {
       StartingLine start(kThreads);
       std::vector<std::thread> threads;
       for (int i = 0; i < kThreads; ++i) {
@@ -211,7 +233,12 @@ TEST_F(PasswordFileTest, ConcurrentAdditionsOfOneNameAppendOneRecord) {
       for (auto& thread : threads) thread.join();
     });
     ASSERT_EQ(added, 1) << "round " << round;
-    ASSERT_EQ(dir.read("passwd"), "ann:pw:Ann\nsame:pw:Same\n") << "round " << round;
+    ASSERT_EQ(dir.read("passwd"), (missing ? "" : "ann:pw:Ann\n") + std::string("same:pw:Same\n"))
+        << "round " << round;
+    std::string refusals;
+    for (int i = 1; i < kThreads; ++i) refusals += "Internal Error: User same already exists.\n";
+    ASSERT_EQ(printed, (missing ? "Created password file passwd.\n" : "") + refusals)
+        << "round " << round;
   }
 }
 

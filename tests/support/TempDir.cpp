@@ -22,8 +22,19 @@ TempDir::~TempDir() {
 }
 
 void TempDir::write(const std::string& name, const std::string& content) const {
-  std::ofstream out(path_ / name, std::ios::binary | std::ios::trunc);
-  out << content;
+  {
+    std::ofstream out(path_ / name, std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+  std::error_code ignored;
+  std::filesystem::permissions(
+      path_ / name, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+      ignored);
+}
+
+std::filesystem::perms TempDir::permissions(const std::string& name) const {
+  std::error_code ignored;
+  return std::filesystem::status(path_ / name, ignored).permissions();
 }
 
 std::string TempDir::read(const std::string& name) const {
