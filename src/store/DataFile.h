@@ -1,23 +1,25 @@
 // DataFile: one of the server's line-oriented data files (the password file, the hosts file)
-// opened for one operation under its file mutex. The mutex is taken before the file is opened
-// and released once it is closed, and always before anything is reported: reporting writes the
-// error log, whose own mutex must never be taken inside a data file's. The file is never
-// created: it is opened for reading first, and appended to in update mode.
+// opened for one operation under its file mutex. The mutex is taken (a bounded wait, see
+// FileLock) before the file is opened and released once it is closed, and always before
+// anything is reported: reporting writes the error log, whose own mutex must never be taken
+// inside a data file's. The file is never created: it is opened for reading first, and
+// appended to in update mode.
 // Thread safety: one object per operation and thread; the file mutex orders them.
 #pragma once
 
 #include <cstdio>
 #include <optional>
 
-#include "core/NamedLock.h"
+#include "store/FileLock.h"
 
 class Server;
 
 class DataFile {
  public:
-  // Takes the mutex of path and opens the file for reading. When it cannot be opened, the
-  // mutex is released and "Internal Error: <kind> file <path> inaccessible." is printed and
-  // logged; isOpen() is then false.
+  // Takes the mutex of path and opens the file for reading; kind is "passwd" or "hosts". When
+  // the mutex cannot be got, FileLock's report is printed and logged; when the file cannot be
+  // opened, the mutex is released and "Internal Error: <Kind> file <path> inaccessible." is;
+  // isOpen() is then false.
   DataFile(Server& server, const char* kind, const char* path);
   // Closes the file and releases the mutex, when the operation has not done so.
   ~DataFile();
@@ -42,6 +44,6 @@ class DataFile {
   Server& server_;
   const char* kind_;
   const char* path_;
-  std::optional<NamedLock> lock_;
+  std::optional<FileLock> lock_;
   std::FILE* file_;
 };

@@ -52,7 +52,7 @@ Bool16 Server::verifyPassword(const char* userName, const char* password) {
     report(NO_FILE);
     return 0;
   }
-  DataFile passwd(*this, "Passwd", path);
+  DataFile passwd(*this, "passwd", path);
   if (!passwd.isOpen()) return 0;
   LineReader reader(passwd.file());
   char line[LINE_SIZE];
@@ -85,7 +85,7 @@ char* Server::lookupFullName(const char* userName, char* buffer, std::size_t siz
     report(NO_FILE);
     return nullptr;
   }
-  DataFile passwd(*this, "Passwd", path);
+  DataFile passwd(*this, "passwd", path);
   if (!passwd.isOpen()) return nullptr;
   const char* fullName = UNAVAILABLE;
   LineReader reader(passwd.file());
@@ -110,7 +110,7 @@ Bool16 Server::addUser(const char* userName, const char* password, const char* f
     report(NO_FILE);
     return 0;
   }
-  DataFile passwd(*this, "Passwd", path);
+  DataFile passwd(*this, "passwd", path);
   if (!passwd.isOpen()) return 0;
   LineReader reader(passwd.file());
   char line[LINE_SIZE];

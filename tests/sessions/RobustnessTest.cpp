@@ -16,7 +16,6 @@
 #include "ProcessCounts.h"
 #include "ServiceFixture.h"
 #include "WireClient.h"
-#include "core/MutexName.h"
 #include "core/NamedLock.h"
 #include "platform/StreamSocket.h"
 #include "protocol/Packet.h"
@@ -129,7 +128,7 @@ class RobustnessTest : public ServiceFixture {
   // connections are published and torn down); the number of sockets checked.
   template <typename Check>
   int forEachConnectedSocket(Check check) {
-    NamedLock usersLock(MutexName::users(server.processId).text());
+    NamedLock usersLock(*server.usersMutex);
     int seen = 0;
     for (std::int32_t i = 0; i < server.capacity + 1; ++i) {
       ConnectionSlot* slot = server.slots[i];

@@ -2,7 +2,6 @@
 
 #include <thread>
 
-#include "core/MutexName.h"
 #include "core/NamedLock.h"
 #include "platform/ServerSocket.h"
 #include "sessions/ConnectionSlot.h"
@@ -98,12 +97,12 @@ int countNodes(const RegistryNode* node) {
 }  // namespace
 
 int ServiceFixture::loggedInCount() {
-  NamedLock usersLock(MutexName::users(server.processId).text());
+  NamedLock usersLock(*server.usersMutex);
   return countNodes(server.users.root);
 }
 
 bool ServiceFixture::isLoggedIn(const std::string& name) {
-  NamedLock usersLock(MutexName::users(server.processId).text());
+  NamedLock usersLock(*server.usersMutex);
   RegistryNode* node = server.users.find(name.c_str());
   return node != nullptr && node->value != nullptr;
 }
