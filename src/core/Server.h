@@ -13,7 +13,9 @@
 //   connections mutex  "%08x::fConnections"  connectionCount                 Acceptor
 //   send lock          (unnamed, per slot)   every write to one client       ConnectionSlot
 //   users mutex        "%08x::fUsers"        the registry, slots' userName   SessionTable
-//   file mutex         the file's path       one data file: passwd, hosts, either log
+//   file mutex         the file's path       one data file: passwd, hosts, either log; taken
+//                                            with a bounded wait (store/FileLock.h), and an
+//                                            operation whose wait fails reports and gives up
 //   settingsLock       (std::mutex)          the four paths and mcastAddress; innermost, held
 //                                            only to copy a value in or out
 //
@@ -125,7 +127,8 @@ class Server : public ServerBase {
   static void formatTimeStamp(char* buffer, std::size_t size, std::time_t when);
   Bool16 logConnect(const char* userName, std::uint16_t port, const char* clientAddress);
   Bool16 logDisconnect(const char* userName, std::uint16_t port, const char* clientAddress);
-  // Appends "ERROR: message<TAB>AT: stamp"; prints only its own failures.
+  // Appends "ERROR: message<TAB>AT: stamp"; prints only its own failures (a file that cannot
+  // be opened, a mutex not got within FileLock::kErrorLogWaitMilliseconds) and returns false.
   Bool16 logError(const char* message);
 
   // --- protocol/ServerTransport.cpp: one packet out to a client, one packet in from it (over

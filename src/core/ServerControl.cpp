@@ -22,6 +22,7 @@
 #include "core/NamedLock.h"
 #include "core/Server.h"
 #include "platform/FileSystem.h"
+#include "platform/Mutex.h"
 #include "platform/Network.h"
 #include "platform/StreamSocket.h"
 #include "protocol/Packet.h"
@@ -86,6 +87,12 @@ Bool16 Server::runDiagnostics() {
   if (hostCheck && (getHostsFile(path, sizeof path) == nullptr || !isUsableDataFile(path))) {
     std::snprintf(line, sizeof line, "\n\tError accessing hosts file: %s", path);
     fail(line);
+  }
+  // Every file operation takes its file's mutex, whose lock files live in one folder: while
+  // that folder cannot be used, no file can be read or written.
+  char reason[PATH_TEXT_SIZE + 128];
+  if (!Mutex::sharedNamesUsable(reason, sizeof reason)) {
+    fail(std::string("\n\tCannot lock the data files: ") + reason);
   }
   if (level != FREEFORALL && level != LOGIN && level != SECURE) {
     fail("\n\tInvalid security setting (Must be FREEFORALL, LOGIN, SECURE)");

@@ -33,5 +33,5 @@ class KernelObject {
 };
 
 // The hook that a failed create reports to. It records nothing and stops nothing: the caller
-// goes on without the guard, as it would have to anyway.
+// learns of the failure from its wait, which fails (WAIT_FAILED) on a null handle.
 void reportError(std::uint32_t code, const char* file, int line);

@@ -2,11 +2,16 @@
 // Ownership belongs to the thread: the owner may wait again without blocking and releases once
 // per successful wait. Names that begin with this process's "%08x::" prefix stay inside the
 // process; every other name (a data file's path) also excludes other processes that use the
-// same name. The kernel object lives while any Mutex of its name exists.
-// Usage everywhere: construct (false, name, nullptr), wait(INFINITE), work, release, destroy.
+// same name; on POSIX through a lock file in a folder only this user may use, and a name whose
+// lock file cannot be used cannot be owned at all (its waits fail, copyLockProblem says why),
+// and a lock file that another process keeps through a long timed wait is then only tried once
+// per wait until it is seen free (see NamedMutexRegistry).
+// The kernel object lives while any Mutex of its name exists.
+// Usage everywhere: construct (false, name, nullptr), wait, work, release, destroy.
 // Thread safety: one object per thread; the kernel object behind it is shared.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/KernelObject.h"
@@ -24,8 +29,17 @@ class Mutex : public KernelObject {
   ~Mutex() override;
 
   // Waits until the calling thread owns the mutex or the time-out (milliseconds, or INFINITE)
-  // passes: WAIT_OBJECT_0, WAIT_TIMEOUT, or WAIT_FAILED for an invalid handle.
+  // passes: WAIT_OBJECT_0, WAIT_TIMEOUT, or WAIT_FAILED for an invalid handle or a shared name
+  // whose lock file cannot be used (nothing is owned then).
   std::uint32_t wait(std::uint32_t milliseconds);
   // Gives up one level of ownership; false when the calling thread does not own the mutex.
   Bool16 release();
+  // Why a wait fails with WAIT_FAILED for a valid handle: the lock folder or lock file and what
+  // is wrong with it ("lock folder /tmp/msgserver-locks-1000 is owned by another user"), cut
+  // to size - 1. Null (buffer untouched) when nothing is known to be wrong.
+  char* copyLockProblem(char* buffer, std::size_t size) const;
+  // True when mutexes shared with other processes can be owned now: their lock folder is made
+  // when missing and must be this user's alone. Otherwise false with the reason in buffer, as
+  // copyLockProblem words it.
+  static Bool16 sharedNamesUsable(char* buffer, std::size_t size);
 };

@@ -1,11 +1,20 @@
 #include "store/DataFile.h"
 
+#include <cctype>
+
 #include "core/Server.h"
 #include "platform/FileSystem.h"
 
 DataFile::DataFile(Server& server, const char* kind, const char* path, const Creation* creation)
     : server_(server), kind_(kind), path_(path), file_(nullptr) {
-  lock_.emplace(path);
+  lock_.emplace(kind, path);
+  if (!lock_->held()) {
+    char message[FileLock::kReportSize];
+    lock_->describeFailure(message, sizeof message);
+    lock_.reset();
+    server_.report(message);
+    return;
+  }
   file_ = std::fopen(path, "r");
   if (file_ == nullptr && creation != nullptr) {
     const FileCreation made = createNewFile(path, creation->mode);
@@ -49,6 +58,8 @@ bool DataFile::append(const char* text) {
 
 void DataFile::reportInaccessible() {
   char message[PATH_TEXT_SIZE + 64];
-  std::snprintf(message, sizeof message, "Internal Error: %s file %s inaccessible.", kind_, path_);
+  // The kind starts the sentence here: "Passwd file passwd inaccessible."
+  std::snprintf(message, sizeof message, "Internal Error: %c%s file %s inaccessible.",
+                std::toupper(static_cast<unsigned char>(kind_[0])), kind_ + 1, path_);
   server_.report(message);
 }

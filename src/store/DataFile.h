@@ -1,6 +1,6 @@
 // DataFile: one of the server's line-oriented data files (the password file, the hosts file)
-// opened for one operation under its file mutex. The mutex is taken before the file is opened
-// and released once it is closed, and always before anything is reported: reporting writes the
+// opened for one operation under its file mutex. The mutex is taken (a bounded wait, see
+// FileLock) before the file is opened and released once it is closed, and always before anything is reported: reporting writes the
 // error log, whose own mutex must never be taken inside a data file's. Only an operation that
 // adds a record creates a missing file, under the mutex and never through a symbolic link; the
 // readers never do (a login must not leave an empty password file behind). Appending is done in
@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "core/NamedLock.h"
+#include "store/FileLock.h"
 
 class Server;
 
@@ -23,10 +23,11 @@ class DataFile {
     unsigned mode;     // its permission bits
   };
 
-  // Takes the mutex of path and opens the file for reading. When it is missing and creation is
-  // given, creates it empty with creation's mode and prints "Created <noun> file <path>." first.
-  // When it cannot be opened, the mutex is released and "Internal Error: <kind> file <path>
-  // inaccessible." is printed and logged; isOpen() is then false.
+  // Takes the mutex of path and opens the file for reading; kind is "passwd" or "hosts". When
+  // the mutex cannot be got, FileLock's report is printed and logged. When the file is missing
+  // and creation is given, creates it empty with creation's mode and prints "Created <noun>
+  // file <path>." first. When it cannot be opened, the mutex is released and "Internal Error:
+  // <Kind> file <path> inaccessible." is printed and logged; isOpen() is then false.
   DataFile(Server& server, const char* kind, const char* path,
            const Creation* creation = nullptr);
   // Closes the file and releases the mutex, when the operation has not done so.
@@ -52,6 +53,6 @@ class DataFile {
   Server& server_;
   const char* kind_;
   const char* path_;
-  std::optional<NamedLock> lock_;
+  std::optional<FileLock> lock_;
   std::FILE* file_;
 };

@@ -42,7 +42,7 @@ Bool16 Server::isTrustedHost(const char* address) {
     report(NO_FILE);
     return 0;
   }
-  DataFile hosts(*this, "Hosts", path);
+  DataFile hosts(*this, "hosts", path);
   return hosts.isOpen() && listsAddress(hosts.file(), address) ? 1 : 0;
 }
 
@@ -55,7 +55,7 @@ Bool16 Server::addTrustedHost(const char* address) {
     report(NO_FILE);
     return 0;
   }
-  DataFile hosts(*this, "Hosts", path, &CREATE_HOSTS);
+  DataFile hosts(*this, "hosts", path, &CREATE_HOSTS);
   if (!hosts.isOpen()) return 0;
   if (listsAddress(hosts.file(), address)) {
     hosts.finish();

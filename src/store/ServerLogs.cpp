@@ -1,13 +1,14 @@
 // The connection log and the error log: append-only text files, one line per entry, each
 // ending in a local time stamp. Each file is guarded by its own file mutex, named by its path,
-// from before it is opened until after it is closed.
+// from before it is opened until after it is closed; a line whose mutex cannot be got within
+// its bound is not written, and that is reported instead.
 #include <cstdio>
 
-#include "core/NamedLock.h"
 #include "core/Server.h"
 #include "core/Text.h"
 #include "protocol/Packet.h"
 #include "platform/System.h"
+#include "store/FileLock.h"
 
 void Server::formatTimeStamp(char* buffer, std::size_t size, std::time_t when) {
   formatLocalTime(buffer, size, "%a %b %#d %X %z", when);
@@ -31,7 +32,13 @@ Bool16 Server::appendConnectionLine(const char* format, const char* userName, st
     report("Internal Error: No log file specified.");
     return 0;
   }
-  NamedLock fileLock(path);
+  FileLock fileLock("connection log", path);
+  if (!fileLock.held()) {
+    char message[FileLock::kReportSize];
+    fileLock.describeFailure(message, sizeof message);
+    report(message);
+    return 0;
+  }
   std::FILE* file = std::fopen(path, "a");
   if (file == nullptr) {
     fileLock.unlock();  // before the error log is written
@@ -57,7 +64,15 @@ Bool16 Server::logError(const char* message) {
     std::printf("Internal Error: No error file specified.\n");
     return 0;
   }
-  NamedLock fileLock(path);
+  FileLock fileLock("error log", path, FileLock::kErrorLogWaitMilliseconds);
+  if (!fileLock.held()) {
+    // Its own failure cannot go to itself: printed only.
+    char failure[FileLock::kReportSize];
+    fileLock.describeFailure(failure, sizeof failure);
+    std::printf("%s\n", failure);
+    std::fflush(stdout);
+    return 0;
+  }
   std::FILE* file = std::fopen(path, "a");
   if (file == nullptr) {
     std::printf("Internal Error: Error file %s inaccessible.\n", path);

@@ -58,7 +58,7 @@ Bool16 Server::verifyPassword(const char* userName, const char* password) {
     report(NO_FILE);
     return 0;
   }
-  DataFile passwd(*this, "Passwd", path);
+  DataFile passwd(*this, "passwd", path);
   if (!passwd.isOpen()) return 0;
   LineReader reader(passwd.file());
   char line[LINE_SIZE];
@@ -91,7 +91,7 @@ char* Server::lookupFullName(const char* userName, char* buffer, std::size_t siz
     report(NO_FILE);
     return nullptr;
   }
-  DataFile passwd(*this, "Passwd", path);
+  DataFile passwd(*this, "passwd", path);
   if (!passwd.isOpen()) return nullptr;
   const char* fullName = UNAVAILABLE;
   LineReader reader(passwd.file());
@@ -121,7 +121,7 @@ void Server::lookupFullNames(const std::vector<ListedUser>& listed,
   // Names on line are unique; the first record of each decides, as in lookupFullName.
   std::unordered_map<std::string_view, std::size_t> wanted;
   for (std::size_t i = 0; i < listed.size(); ++i) wanted.emplace(listed[i].name, i);
-  DataFile passwd(*this, "Passwd", path);
+  DataFile passwd(*this, "passwd", path);
   if (!passwd.isOpen()) return;
   LineReader reader(passwd.file());
   char line[LINE_SIZE];
@@ -146,7 +146,7 @@ Bool16 Server::addUser(const char* userName, const char* password, const char* f
     report(NO_FILE);
     return 0;
   }
-  DataFile passwd(*this, "Passwd", path, &CREATE_PASSWD);
+  DataFile passwd(*this, "passwd", path, &CREATE_PASSWD);
   if (!passwd.isOpen()) return 0;
   LineReader reader(passwd.file());
   char line[LINE_SIZE];

@@ -30,7 +30,7 @@ TEST_F(LockOrderTest, TheDocumentedNestingsPass) {
     NamedLock again(users, LockRank::Users);  // recursive: already held
     LockOrder::assertHeld(LockRank::Users, "test");
   }
-  NamedLock fileLock("LockOrderTest.file");
+  NamedLock fileLock("LockOrderTest.file", 1000);
   LockOrder::assertNotHeld(LockRank::Users, "test");
 }
 
@@ -56,7 +56,7 @@ TEST_F(LockOrderTest, AFileLockUnderUsersAndASendUnderUsersStop) {
   EXPECT_DEATH(
       {
         NamedLock usersLock(users, LockRank::Users);
-        NamedLock fileLock("LockOrderTest.file");
+        NamedLock fileLock("LockOrderTest.file", 1000);
       },
       "a file lock waited for under users");
   EXPECT_DEATH(

@@ -129,7 +129,7 @@ class RobustnessTest : public ServiceFixture {
   // connections are published and torn down); the number of sockets checked.
   template <typename Check>
   int forEachConnectedSocket(Check check) {
-    NamedLock usersLock(MutexName::users(server.processId).text());
+    NamedLock usersLock(MutexName::users(server.processId).text(), INFINITE);
     int seen = 0;
     for (std::int32_t i = 0; i < server.capacity + 1; ++i) {
       ConnectionSlot* slot = server.slots[i];

@@ -2,8 +2,6 @@
 
 #include <thread>
 
-#include "core/MutexName.h"
-#include "core/NamedLock.h"
 #include "platform/ServerSocket.h"
 #include "sessions/ConnectionSlot.h"
 
@@ -91,19 +89,13 @@ std::unique_ptr<WireClient> ServiceFixture::admitted(const std::string& name) {
   return client;
 }
 
-namespace {
-int countNodes(const RegistryNode* node) {
-  return node == nullptr ? 0 : 1 + countNodes(node->left) + countNodes(node->right);
-}
-}  // namespace
-
 int ServiceFixture::loggedInCount() {
-  NamedLock usersLock(MutexName::users(server.processId).text());
-  return countNodes(server.users.root);
+  std::vector<Recipient> everyone;
+  server.sessions.online(&everyone);
+  return static_cast<int>(everyone.size());
 }
 
 bool ServiceFixture::isLoggedIn(const std::string& name) {
-  NamedLock usersLock(MutexName::users(server.processId).text());
-  RegistryNode* node = server.users.find(name.c_str());
-  return node != nullptr && node->value != nullptr;
+  Recipient found{};
+  return server.sessions.find(name.c_str(), &found);
 }

@@ -34,3 +34,12 @@ Bool16 Mutex::release() {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return 0;
   return NamedMutexRegistry::release(handle) ? 1 : 0;
 }
+
+char* Mutex::copyLockProblem(char* buffer, std::size_t size) const {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
+  return NamedMutexRegistry::lockProblem(handle, buffer, size) ? buffer : nullptr;
+}
+
+Bool16 Mutex::sharedNamesUsable(char* buffer, std::size_t size) {
+  return NamedMutexRegistry::checkLockFolder(buffer, size) ? 1 : 0;
+}

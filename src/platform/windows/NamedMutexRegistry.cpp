@@ -154,6 +154,13 @@ void NamedMutexRegistry::closeHandle(HANDLE handle) {
   delete entry;
 }
 
+// Kernel objects need no folder and no file: nothing can make a name unusable.
+bool NamedMutexRegistry::lockProblem(HANDLE, char*, std::size_t) { return false; }
+
+bool NamedMutexRegistry::checkLockFolder(char*, std::size_t) { return true; }
+
+std::string NamedMutexRegistry::lockFileOf(const char*) { return std::string(); }
+
 int NamedMutexRegistry::liveEntries() {
   std::lock_guard<std::mutex> guard(tableLock());
   return static_cast<int>(byHandle().size());
