@@ -4,12 +4,16 @@
 
 #include "CpuMeter.h"
 #include "LatencyHistogram.h"
+#include "platform/ProcessClock.h"
 #include "protocol/Packet.h"
 
 namespace {
 
 // The most problems listed one by one; the rest are counted.
 constexpr std::size_t kProblemLines = 20;
+// Below this many clock ticks of the server's processor time a figure per unit is mostly the
+// rounding of the ticks: it is flagged.
+constexpr double kFewestTicks = 20;
 
 std::string formatLine(const char* format, std::va_list arguments) {
   char line[512];
@@ -52,16 +56,20 @@ void ScenarioReport::unexpected(const std::string& receiver, const unsigned char
           text.c_str());
 }
 
-void ScenarioReport::latency(const char* label, const LatencyHistogram& histogram) {
-  figure("%s p50 %.1f us, p99 %.1f us, max %.1f us (%llu samples)", label,
-         histogram.percentile(0.50) / 1000.0, histogram.percentile(0.99) / 1000.0,
-         histogram.maximum() / 1000.0, static_cast<unsigned long long>(histogram.count()));
+void ScenarioReport::latency(const char* label, const LatencyHistogram& histogram,
+                             bool milliseconds) {
+  const double unit = milliseconds ? 1e6 : 1e3;
+  const char* unitName = milliseconds ? "ms" : "us";
+  figure("%s p50 %.1f %s, p99 %.1f %s, max %.1f %s (%llu samples)", label,
+         histogram.percentile(0.50) / unit, unitName, histogram.percentile(0.99) / unit, unitName,
+         histogram.maximum() / unit, unitName, static_cast<unsigned long long>(histogram.count()));
 }
 
 void ScenarioReport::cpu(const CpuMeter& meter, double units, const char* unit,
                          double aimMicroseconds) {
   const double elapsed = meter.elapsedSeconds();
   const double server = meter.serverSeconds();
+  cpuUnit = unit;
   if (server >= 0 && units > 0) {
     serverMicrosecondsPerUnit = server * 1e6 / units;
     char aim[96] = "";
@@ -69,8 +77,15 @@ void ScenarioReport::cpu(const CpuMeter& meter, double units, const char* unit,
       std::snprintf(aim, sizeof aim, "; aim %.1f us: %s", aimMicroseconds,
                     serverMicrosecondsPerUnit <= aimMicroseconds ? "met" : "missed");
     }
-    figure("server CPU %.2f s in %.2f s (%.0f%% of a core), %.2f us per %s%s", server, elapsed,
-           elapsed > 0 ? 100.0 * server / elapsed : 0.0, serverMicrosecondsPerUnit, unit, aim);
+    const double ticks = server * static_cast<double>(clockTicksPerSecond());
+    roughServerCpu = ticks < kFewestTicks;
+    char rough[64] = "";
+    if (roughServerCpu) {
+      std::snprintf(rough, sizeof rough, " (only %.0f clock ticks: rough)", ticks);
+    }
+    figure("server CPU %.2f s in %.2f s (%.0f%% of a core), %.2f us per %s%s%s", server, elapsed,
+           elapsed > 0 ? 100.0 * server / elapsed : 0.0, serverMicrosecondsPerUnit, unit, aim,
+           rough);
   }
   const double own = meter.ownSeconds();
   char perUnit[64] = "";
@@ -78,6 +93,13 @@ void ScenarioReport::cpu(const CpuMeter& meter, double units, const char* unit,
     std::snprintf(perUnit, sizeof perUnit, ", %.2f us per %s", own * 1e6 / units, unit);
   figure("msgbench CPU %.2f s in %.2f s (%.0f%% of a core)%s", own, elapsed,
          elapsed > 0 ? 100.0 * own / elapsed : 0.0, perUnit);
+}
+
+void ScenarioReport::keep(double rateValue, const char* unit, const LatencyHistogram& histogram) {
+  rate = rateValue;
+  rateUnit = unit;
+  p50Microseconds = histogram.percentile(0.50) / 1000.0;
+  p99Microseconds = histogram.percentile(0.99) / 1000.0;
 }
 
 void ScenarioReport::print(std::FILE* out) const {

@@ -1,0 +1,151 @@
+#include "LoginStormScenario.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "BenchClock.h"
+#include "CpuMeter.h"
+#include "LoginsScenario.h"
+#include "MessageBody.h"
+
+namespace {
+
+// The aim: while 500 users log in, a pair's round trip stays below this at the 99th percentile.
+constexpr double kAimP99Milliseconds = 50.0;
+constexpr int kAimUsers = 500;
+
+bool isNotice(const unsigned char* image) {
+  return std::memcmp(image, "USER", 4) == 0 || std::memcmp(image, "GONE", 4) == 0;
+}
+
+}  // namespace
+
+void LoginStormScenario::StormObserver::onPacket(BenchConnection& connection,
+                                                 const unsigned char* image, std::size_t size) {
+  if (!isNotice(image)) report_.unexpected(connection.name(), image, size);
+}
+
+LoginStormScenario::LoginStormScenario(const BenchOptions& options)
+    : options_(options),
+      report_("loginstorm"),
+      pair_(pairLoop_, *this, options, {"ping", "pong"}),
+      stormObserver_(report_),
+      storm_(stormLoop_, stormObserver_, options, UserGroup::numberedNames("s", options.users)),
+      ping_(pair_[0].name(), pair_[1].name(), static_cast<std::size_t>(options.bodySize)),
+      pong_(pair_[1].name(), pair_[0].name(), static_cast<std::size_t>(options.bodySize)) {}
+
+void LoginStormScenario::pairProblem(const std::string& text) {
+  if (pairProblemCount_++ == 0) pairProblems_ = text;
+}
+
+void LoginStormScenario::onClosed(BenchConnection& connection) {
+  if (pairMeasuring_) {
+    pairProblem(connection.name() + " lost its connection: " + connection.failure());
+  }
+}
+
+void LoginStormScenario::onPacket(BenchConnection& connection, const unsigned char* image,
+                                  std::size_t size) {
+  if (isNotice(image)) return;  // the storm's users come and go
+  MessageBody body;
+  const int self = connection.index();
+  const int other = 1 - self;
+  if (std::memcmp(image, "PRIV", 4) != 0 || !body.readFromImage(image, size) ||
+      body.recipient != static_cast<std::uint32_t>(self) ||
+      body.sender != static_cast<std::uint32_t>(other) ||
+      !RoutedMessage::sentBy(image, pair_[other].name()) || !roundTrips_.expects(body)) {
+    pairProblem(connection.name() + " received a packet it did not expect (" +
+                std::string(reinterpret_cast<const char*>(image), 4) + ")");
+    return;
+  }
+  if (self == 1) {
+    // pong answers with the same number and the original send time.
+    body.sender = 1;
+    body.recipient = 0;
+    pair_[1].send(pong_.stamp(body), pong_.size());
+    return;
+  }
+  roundTrips_.answered(body);
+  const int phase = phase_.load();
+  (phase == QUIET ? quiet_ : during_).record(nowNanoseconds() - body.sentAt);
+  if (phase != STOPPING) roundTrips_.send(pair_[0], ping_);
+}
+
+void LoginStormScenario::runPair() {
+  pairMeasuring_ = true;
+  roundTrips_.send(pair_[0], ping_);
+  while (phase_.load() != STOPPING && pairProblemCount_ == 0) pairLoop_.runOnce(10);
+  // The answer to the last message may still come, within the drain time.
+  const std::uint64_t deadline = nowNanoseconds() + secondsToNanoseconds(options_.drainSeconds());
+  pairLoop_.runUntil([this] { return !roundTrips_.waiting() || pairProblemCount_ > 0; }, deadline);
+  if (roundTrips_.waiting() && pairProblemCount_ == 0) {
+    pairProblem("the pair's last message or its answer never arrived");
+  }
+  pairMeasuring_ = false;
+}
+
+bool LoginStormScenario::runStorm(std::string* problem) {
+  storm_.startLogIn(UserGroup::ALL_AT_ONCE);
+  for (;;) {
+    const UserGroup::Progress progress = storm_.stepLogIn(problem);
+    if (progress != UserGroup::Progress::UnderWay) return progress == UserGroup::Progress::Done;
+    stormLoop_.runOnce(2);
+  }
+}
+
+ScenarioReport LoginStormScenario::run() {
+  if (!pairLoop_.valid() || !stormLoop_.valid()) {
+    report_.problem("no event poller");
+    return report_;
+  }
+  std::string problem;
+  if (!pair_.logIn(&problem)) {
+    report_.problem("%s", problem.c_str());
+    pair_.logOut(&problem);
+    return report_;
+  }
+
+  std::thread pairThread([this] { runPair(); });
+  // The quiet round trips: the pair alone, for the measuring time.
+  const std::uint64_t quietStart = nowNanoseconds();
+  const std::uint64_t quietEnd = quietStart + secondsToNanoseconds(options_.duration);
+  while (nowNanoseconds() < quietEnd) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+  CpuMeter meter(options_.serverPid);
+  meter.start();
+  phase_ = STORM;
+  const bool allIn = runStorm(&problem);
+  phase_ = STOPPING;
+  meter.stop();
+  pairThread.join();
+
+  report_.figure("ping and pong, body %d bytes, alone for %.2f s, then while the storm lasted",
+                 options_.bodySize, static_cast<double>(quietEnd - quietStart) / 1e9);
+  report_.latency("round trip alone:", quiet_);
+  LoginsScenario::reportStorm(report_, storm_, options_.loginSeconds(storm_.size()));
+  const LatencyHistogram& during = during_;
+  report_.latency("round trip during the storm:", during, true);
+  const double duringP99 = during.percentile(0.99) / 1e6;
+  if (during.count() > 0 && quiet_.count() > 0) {
+    report_.figure("p99 during the storm %.1f times the p99 alone; aim %.0f ms at %d users: %s",
+                   duringP99 / (quiet_.percentile(0.99) / 1e6), kAimP99Milliseconds, kAimUsers,
+                   duringP99 <= kAimP99Milliseconds ? "met" : "missed");
+  }
+  report_.p50Microseconds = during.percentile(0.50) / 1000.0;
+  report_.p99Microseconds = during.percentile(0.99) / 1000.0;
+  report_.cpu(meter, static_cast<double>(storm_.loggedIn()), "login", 0);
+  if (!allIn) report_.problem("%s", problem.c_str());
+  if (pairProblemCount_ > 0) {
+    report_.problem("%s", pairProblems_.c_str());
+    if (pairProblemCount_ > 1)
+      report_.problem("... and %d more of the pair", pairProblemCount_ - 1);
+  }
+  if (during.count() == 0 && pairProblemCount_ == 0) {
+    report_.problem("no round trip of the pair was under way during the storm");
+  }
+
+  if (!storm_.logOut(&problem)) report_.problem("logging out the storm: %s", problem.c_str());
+  if (!pair_.logOut(&problem)) report_.problem("logging out the pair: %s", problem.c_str());
+  return report_;
+}
