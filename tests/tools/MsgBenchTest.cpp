@@ -1,7 +1,8 @@
 // msgbench end to end: every scenario against the real server binary, briefly, where nothing
 // may be lost; against a stand-in server that swallows messages, where msgbench must say so and
-// fail; and against one that never greets, which must be reported within the login time. Its
-// options are tested directly.
+// fail; against one that never greets, which must be reported within the login time; and with a
+// second server standing in for the reference relay. Its options and its comparison of two
+// reports are tested directly.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -16,6 +17,8 @@
 
 #include "BenchOptions.h"
 #include "ChildProcess.h"
+#include "LatencyHistogram.h"
+#include "ScenarioReport.h"
 #include "ServiceFixture.h"
 #include "TempDir.h"
 #include "UserGroup.h"
@@ -221,6 +224,37 @@ TEST_F(MsgBenchTest, AServerThatNeverGreetsIsReportedOnceTheLoginTimeIsUp) {
       << bench->output();
 }
 
+TEST_F(MsgBenchTest, ASecondServerStandsInForTheRelayAndEveryFigureGetsItsRatio) {
+  auto server = startServer(30);
+  std::uint16_t otherPort = 0;
+  auto other = startServer(30, &otherPort, "other");
+  std::vector<std::string> arguments = {"--port",         std::to_string(port),
+                                        "--compare-port", std::to_string(otherPort),
+                                        "--compare-host", host,
+                                        "--scenario",     "direct,pingpong,logins",
+                                        "--users",        "10",
+                                        "--duration",     "0.2"};
+#ifndef _WIN32
+  arguments.insert(arguments.end(), {"--server-pid", std::to_string(server->pid()), "--compare-pid",
+                                     std::to_string(other->pid())});
+#endif
+  auto bench = runBench(host, arguments);
+  ASSERT_EQ(bench->waitExit(kBenchTime), 0) << bench->output();
+  const std::string& out = bench->output();
+  EXPECT_EQ(out.find("direct against the relay:"), std::string::npos) << out;
+  EXPECT_NE(out.find("\npingpong against the relay:\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\npingpong, this server / the relay:\n  rate "), std::string::npos) << out;
+  EXPECT_NE(out.find("\nlogins, this server / the relay (its login is cheaper"), std::string::npos)
+      << out;
+#ifndef _WIN32
+  EXPECT_NE(out.find("  server CPU per message "), std::string::npos) << out;
+#endif
+  server->write("Q\n");
+  other->write("Q\n");
+  EXPECT_EQ(server->waitExit(), 0);
+  EXPECT_EQ(other->waitExit(), 0);
+}
+
 #ifndef _WIN32  // Windows counts no sockets against a per-process limit
 TEST_F(MsgBenchTest, UsersBeyondTheHardHandleLimitAreRefusedBeforeConnecting) {
   auto bench = std::make_unique<ChildProcess>(
@@ -262,6 +296,21 @@ TEST_F(MsgBenchOptionsTest, UsersGoUpToTheLargestCapacityAndNoFurther) {
   EXPECT_FALSE(parse({"--users", "1"}));
 }
 
+TEST_F(MsgBenchOptionsTest, TheComparisonNeedsAPortOtherThanTheServersOwn) {
+  EXPECT_FALSE(parse({"--compare-pid", "123"}));
+  EXPECT_EQ(error, "--compare-pid needs --compare-port");
+  EXPECT_FALSE(parse({"--port", "5412", "--compare-port", "5412"}));
+  EXPECT_EQ(error, "--compare-port names the server being measured itself");
+  EXPECT_FALSE(parse({"--compare-port", "0"}));
+  EXPECT_FALSE(parse({"--compare-port", "5413", "--compare-host", "relay.example"}));
+  EXPECT_TRUE(parse({"--port", "5412", "--compare-port", "5413", "--compare-pid", "77"})) << error;
+  const BenchOptions relay = options.comparisonTarget();
+  EXPECT_EQ(relay.host, "127.0.0.1");
+  EXPECT_EQ(relay.port, 5413);
+  EXPECT_EQ(relay.serverPid, 77);
+  EXPECT_FALSE(relay.comparing() && relay.port == options.port);
+}
+
 TEST_F(MsgBenchOptionsTest, TheLoginTimeGrowsWithTheUsersUnlessGiven) {
   ASSERT_TRUE(parse({}));
   EXPECT_EQ(options.loginSeconds(25), 15.0);
@@ -288,6 +337,33 @@ TEST(MsgBenchNamesTest, NumberedNamesStayDistinctAndFitEightCharacters) {
   EXPECT_EQ(thousand.back(), "s1000");
   // Sorted as text and without repeats: no two users share a name.
   for (std::size_t i = 1; i < thousand.size(); ++i) EXPECT_LT(thousand[i - 1], thousand[i]);
+}
+
+TEST(MsgBenchComparisonTest, RatiosAreThisServersOverTheOthersAndOnlyForCleanRuns) {
+  LatencyHistogram fast, slow;
+  for (int i = 0; i < 100; ++i) {
+    fast.record(100000);  // 100 us
+    slow.record(300000);
+  }
+  ScenarioReport server("throughput"), relay("throughput");
+  server.keep(50000, "delivered/s", slow);
+  relay.keep(200000, "delivered/s", fast);
+  const auto printed = [&](const ScenarioReport& mine) {
+    std::FILE* out = std::tmpfile();
+    if (out == nullptr) return std::string();
+    mine.printComparison(out, relay, "the relay", nullptr);
+    std::rewind(out);
+    std::string text;
+    char chunk[256];
+    while (std::fgets(chunk, sizeof chunk, out) != nullptr) text += chunk;
+    std::fclose(out);
+    return text;
+  };
+  const std::string text = printed(server);
+  EXPECT_NE(text.find("  rate 0.25 (50000 / 200000 delivered/s)"), std::string::npos) << text;
+  EXPECT_NE(text.find("  latency p50 3.01 ("), std::string::npos) << text;
+  server.problem("12 messages never arrived");
+  EXPECT_NE(printed(server).find("no ratios: this server had problems"), std::string::npos);
 }
 
 }  // namespace

@@ -52,7 +52,10 @@ const char* BenchOptions::usage() {
          "  --password TEXT     password of every user, for servers that ask for one\n"
          "  --login-seconds S   how long the users may take to log in (default 15, or 60 ms\n"
          "                      per user where that is longer)\n"
-
+         "  --compare-port PORT run every scenario against this server too (the reference\n"
+         "                      relay) and print each figure as a ratio to its\n"
+         "  --compare-host ADDRESS  where that server listens (default 127.0.0.1)\n"
+         "  --compare-pid PID   also report that server's CPU time\n"
          "Exit status: 0 when every message arrived once and where it was sent, 1 when anything\n"
          "was lost, misrouted or refused, 2 for a usage error.\n";
 }
@@ -83,6 +86,14 @@ int BenchOptions::connectionsNeeded() const {
     if (count > most) most = count;
   }
   return most;
+}
+
+BenchOptions BenchOptions::comparisonTarget() const {
+  BenchOptions target = *this;
+  target.host = compareHost;
+  target.port = comparePort;
+  target.serverPid = comparePid;
+  return target;
 }
 
 double BenchOptions::drainSeconds() const {
@@ -131,6 +142,15 @@ bool BenchOptions::parse(int argc, char** argv, std::string* error) {
       serverPid = static_cast<int>(number);
     } else if (option == "--login-seconds") {
       good = readSeconds(value, &loginLimit);
+    } else if (option == "--compare-port") {
+      good = readInteger(value, 1, 65535, &number);
+      comparePort = static_cast<std::uint16_t>(number);
+    } else if (option == "--compare-host") {
+      compareHost = value;
+      good = !compareHost.empty() && compareHost.size() < 256;
+    } else if (option == "--compare-pid") {
+      good = readInteger(value, 1, 0x7FFFFFFF, &number);
+      comparePid = static_cast<int>(number);
     } else if (option == "--password") {
       password = value;
       good = password.size() < 256;
@@ -161,6 +181,15 @@ bool BenchOptions::parse(int argc, char** argv, std::string* error) {
     start = comma + 1;
   }
 
+  if (comparePid != 0 && comparePort == 0) {
+    *error = "--compare-pid needs --compare-port";
+    return false;
+  }
+  if (comparePort != 0 && convertAddress(compareHost.c_str()) == 0xFFFFFFFFu) {
+    *error = "--compare-host takes a dotted address: " + compareHost;
+    return false;
+  }
+
   if (host.empty()) {
     char own[16] = "";
     host = resolveOwnAddress(own) ? own : "127.0.0.1";
@@ -172,6 +201,10 @@ bool BenchOptions::parse(int argc, char** argv, std::string* error) {
       return false;
     }
     host = resolved;
+  }
+  if (comparePort == port && compareHost == host) {
+    *error = "--compare-port names the server being measured itself";
+    return false;
   }
   return true;
 }

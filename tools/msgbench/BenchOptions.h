@@ -27,6 +27,10 @@ class BenchOptions {
   static double logoutSeconds(int count);
   // The most connections that the chosen scenarios hold open at one time.
   int connectionsNeeded() const;
+  // The same options aimed at the comparison server (its host, port and pid): every scenario
+  // reads its target from its options.
+  BenchOptions comparisonTarget() const;
+  bool comparing() const { return comparePort != 0; }
 
   // The most users a scenario can have: the server's largest capacity.
   static constexpr int MOST_USERS = 1000;
@@ -41,6 +45,10 @@ class BenchOptions {
   int serverPid = 0;                   // 0: no server CPU figures
   std::string password;                // for servers that ask for one (every user the same)
   double loginLimit = 0;               // --login-seconds; 0: loginSeconds() scales with the users
+  // The server to compare with, scenario by scenario, in the same run (port 0: none).
+  std::string compareHost = "127.0.0.1";
+  std::uint16_t comparePort = 0;
+  int comparePid = 0;
   std::vector<std::string> scenarios;  // in the order they run
   bool help = false;
 };

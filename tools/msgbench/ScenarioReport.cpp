@@ -12,7 +12,7 @@ namespace {
 // The most problems listed one by one; the rest are counted.
 constexpr std::size_t kProblemLines = 20;
 // Below this many clock ticks of the server's processor time a figure per unit is mostly the
-// rounding of the ticks: it is flagged.
+// rounding of the ticks: it is flagged, and not compared.
 constexpr double kFewestTicks = 20;
 
 std::string formatLine(const char* format, std::va_list arguments) {
@@ -102,8 +102,46 @@ void ScenarioReport::keep(double rateValue, const char* unit, const LatencyHisto
   p99Microseconds = histogram.percentile(0.99) / 1000.0;
 }
 
-void ScenarioReport::print(std::FILE* out) const {
-  std::fprintf(out, "%s:\n", name.c_str());
+void ScenarioReport::printComparison(std::FILE* out, const ScenarioReport& other,
+                                     const char* otherName, const char* note) const {
+  std::fprintf(out, "%s, this server / %s%s%s:\n", name.c_str(), otherName,
+               note != nullptr ? " " : "", note != nullptr ? note : "");
+  if (!passed() || !other.passed()) {
+    std::fprintf(out, "  no ratios: %s had problems\n", passed() ? otherName : "this server");
+    std::fflush(out);
+    return;
+  }
+  // A ratio of two figures that were both measured, or a dash.
+  auto ratio = [](double mine, double theirs) -> std::string {
+    if (!(mine > 0) || !(theirs > 0)) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", mine / theirs);
+    return text;
+  };
+  if (rate >= 0) {
+    std::fprintf(out, "  rate %s (%.0f / %.0f %s)\n", ratio(rate, other.rate).c_str(), rate,
+                 other.rate, rateUnit.c_str());
+  }
+  std::fprintf(out, "  latency p50 %s (%.1f / %.1f us), p99 %s (%.1f / %.1f us)\n",
+               ratio(p50Microseconds, other.p50Microseconds).c_str(), p50Microseconds,
+               other.p50Microseconds, ratio(p99Microseconds, other.p99Microseconds).c_str(),
+               p99Microseconds, other.p99Microseconds);
+  if (serverMicrosecondsPerUnit >= 0 && other.serverMicrosecondsPerUnit >= 0) {
+    std::fprintf(out, "  server CPU per %s %s (%.2f / %.2f us)\n", cpuUnit.c_str(),
+                 roughServerCpu || other.roughServerCpu
+                     ? "not compared: too few clock ticks"
+                     : ratio(serverMicrosecondsPerUnit, other.serverMicrosecondsPerUnit).c_str(),
+                 serverMicrosecondsPerUnit, other.serverMicrosecondsPerUnit);
+  }
+  std::fflush(out);
+}
+
+void ScenarioReport::print(std::FILE* out, const char* target) const {
+  if (target != nullptr) {
+    std::fprintf(out, "%s against %s:\n", name.c_str(), target);
+  } else {
+    std::fprintf(out, "%s:\n", name.c_str());
+  }
   for (const std::string& line : figures_) std::fprintf(out, "  %s\n", line.c_str());
   for (const std::string& line : problems_) std::fprintf(out, "  PROBLEM: %s\n", line.c_str());
   if (problemCount_ > problems_.size()) {

@@ -1,7 +1,8 @@
 // ScenarioReport: what one scenario measured and what went wrong in it. Figures are lines for
 // the reader; problems (a message lost, misrouted or unexpected, a login refused) make the run
 // fail. The main rate, latency and the server's cost per unit are kept as numbers too, so that
-// scenarios can be compared with each other and with the aims.
+// scenarios can be compared with each other, with the aims, and with the same scenario run
+// against another server.
 #pragma once
 
 #include <cstddef>
@@ -31,7 +32,13 @@ class ScenarioReport {
   void keep(double rateValue, const char* unit, const LatencyHistogram& histogram);
 
   bool passed() const { return problemCount_ == 0; }
-  void print(std::FILE* out) const;
+  // "NAME:" (or "NAME against TARGET:"), then the figures and the problems.
+  void print(std::FILE* out, const char* target = nullptr) const;
+  // The lines comparing this report with the same scenario's against another server: the rate
+  // and the server CPU per unit as ratios of this one to the other's, and the latencies'.
+  // `note` (may be null) follows the first line: what differs between the two servers.
+  void printComparison(std::FILE* out, const ScenarioReport& other, const char* otherName,
+                       const char* note) const;
 
   const std::string name;
   double rate = -1;  // units per second; -1 when the scenario has none

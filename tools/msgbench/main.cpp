@@ -2,7 +2,9 @@
 // over loopback (or any network), drives one scenario after the other from a single thread
 // with non-blocking sockets, checks that every message arrived once and where it was sent,
 // and prints what it measured: rates, latencies, and with --server-pid the server's processor
-// time per unit of work, beside its own. See docs/benchmarks.md.
+// time per unit of work, beside its own. With --compare-port every scenario runs against a
+// second server too (the reference relay), right after, and each figure is also given as a
+// ratio to that server's. See docs/benchmarks.md.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -36,6 +38,14 @@ std::unique_ptr<Scenario> makeScenario(const std::string& name, const BenchOptio
   if (name == "connect") return std::make_unique<ConnectScenario>(options);
   if (name == "logins") return std::make_unique<LoginsScenario>(options);
   if (name == "loginstorm") return std::make_unique<LoginStormScenario>(options);
+  return nullptr;
+}
+
+// What differs between this server and the relay in a scenario, for the comparison's title.
+const char* comparisonNote(const std::string& name) {
+  if (name == "connect" || name == "logins" || name == "loginstorm") {
+    return "(its login is cheaper: no passwords, no user list, no join or leave notices)";
+  }
   return nullptr;
 }
 
@@ -90,6 +100,11 @@ int main(int argc, char** argv) {
       !checkServerProcess(options.serverPid, options.port, "--server-pid")) {
     return 2;
   }
+  const BenchOptions relay = options.comparisonTarget();
+  if (options.comparePid != 0 &&
+      !checkServerProcess(options.comparePid, options.comparePort, "--compare-pid")) {
+    return 2;
+  }
 
   std::printf("msgbench: server %s:%u, %d users, window %d, %g s per scenario",
               options.host.c_str(), static_cast<unsigned>(options.port), options.users,
@@ -98,6 +113,12 @@ int main(int argc, char** argv) {
     std::printf(", server pid %d (%ld clock ticks/s)", options.serverPid, clockTicksPerSecond());
   }
   std::printf("\n");
+  if (options.comparing()) {
+    std::printf("msgbench: each scenario then runs against the relay at %s:%u", relay.host.c_str(),
+                static_cast<unsigned>(relay.port));
+    if (relay.serverPid != 0) std::printf(", pid %d", relay.serverPid);
+    std::printf("; ratios are this server's figure / the relay's\n");
+  }
   std::fflush(stdout);
 
   bool passed = true;
@@ -110,6 +131,14 @@ int main(int argc, char** argv) {
     report.print(stdout);
     if (name == "direct") directP50 = report.p50Microseconds;
     if (!report.passed()) passed = false;
+    // The direct round trip involves no server: there is nothing to compare.
+    if (!options.comparing() || name == "direct") continue;
+    std::unique_ptr<Scenario> other = makeScenario(name, relay, directP50);
+    const ScenarioReport relayReport = other->run();
+    other.reset();
+    relayReport.print(stdout, "the relay");
+    report.printComparison(stdout, relayReport, "the relay", comparisonNote(name));
+    if (!relayReport.passed()) passed = false;
   }
   std::printf("%s\n", passed ? "msgbench: every message arrived once, where it was sent"
                              : "msgbench: FAILED (see PROBLEM lines)");
