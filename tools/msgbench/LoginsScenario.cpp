@@ -36,7 +36,9 @@ void LoginsScenario::reportStorm(ScenarioReport& report, const UserGroup& users,
   }
   report.latency("login, first connect to CONN:", users.loginTimes(), true);
   if (users.restarts() > 0) {
-    report.figure("%d connections started again after 2 s without a greeting", users.restarts());
+    report.figure(
+        "%d connections started again: not greeted, and the server greeted no one for 5 s",
+        users.restarts());
   }
   report.rate = rate;
   report.rateUnit = "logins/s";

@@ -9,8 +9,11 @@
 namespace {
 
 constexpr std::uint64_t kRetryPauseNanoseconds = 20 * 1000 * 1000;
-// A connection that has not been greeted in this time was dropped by the server.
+// A connection that has not been greeted in this time, while the server has greeted no one for
+// the second, was dropped by the server. A server that is still working through its queue of
+// connections is left to it: closing and opening again would only add dead ones to the queue.
 constexpr std::uint64_t kSilentNanoseconds = 2000ull * 1000 * 1000;
+constexpr std::uint64_t kStalledNanoseconds = 5000ull * 1000 * 1000;
 
 }  // namespace
 
@@ -40,6 +43,7 @@ void UserGroup::startLogIn(int atOnce) {
   loggedIn_ = 0;
   restarts_ = 0;
   firstConnectAt_ = nowNanoseconds();
+  lastGreetingAt_ = firstConnectAt_;
   lastLoginAt_ = 0;
   deadline_ = firstConnectAt_ + secondsToNanoseconds(options_.loginSeconds(size()));
   for (Attempt& attempt : attempts_) attempt = Attempt();
@@ -51,6 +55,10 @@ UserGroup::Progress UserGroup::stepLogIn(std::string* problem) {
   for (std::size_t i = 0; i < users_.size(); ++i) {
     BenchConnection& user = *users_[i];
     Attempt& attempt = attempts_[i];
+    if (attempt.underWay && !attempt.greeted && user.packetsReceived() > 0) {
+      attempt.greeted = true;
+      lastGreetingAt_ = now;
+    }
     if (user.state() == BenchConnection::State::Ready) {
       if (attempt.underWay) {
         attempt.underWay = false;
@@ -80,9 +88,10 @@ UserGroup::Progress UserGroup::stepLogIn(std::string* problem) {
           return Progress::Failed;
         }
         attempt.currentAt = now + kRetryPauseNanoseconds;  // no room for a moment
-      } else if (user.packetsReceived() == 0 && now - attempt.currentAt > kSilentNanoseconds) {
-        // Connected, but never greeted: the server's queue of connections to accept
-        // overflowed and it dropped this one. Try again.
+      } else if (user.packetsReceived() == 0 && now - attempt.currentAt > kSilentNanoseconds &&
+                 now - lastGreetingAt_ > kStalledNanoseconds) {
+        // Never greeted, and the server has stopped greeting anyone: its queue of connections
+        // to accept overflowed and it dropped this one. Try again.
         user.close();
         attempt.underWay = false;
         --underWay_;
@@ -97,6 +106,7 @@ UserGroup::Progress UserGroup::stepLogIn(std::string* problem) {
         return Progress::Failed;
       }
       attempt.underWay = true;
+      attempt.greeted = false;
       attempt.currentAt = now;
       if (attempt.firstAt == 0) attempt.firstAt = now;
       ++underWay_;
@@ -154,7 +164,8 @@ bool UserGroup::logOut(std::string* problem) {
       if (clean) *problem = user->name() + " was not let go by the server in time";
       clean = false;
       user->close();
-    } else if (!user->failure().empty() && clean) {
+    } else if (!user->failure().empty() && !user->refused() && clean) {
+      // (A login refused for want of room was never in, and was reported by the login.)
       *problem = user->failure();
       clean = false;
     }

@@ -2,7 +2,8 @@
 // logged in together before the measuring and logged out together after it. A login that the
 // server refuses for lack of room (the previous scenario's connections may still be counted
 // for a moment) is tried again after a short pause; a connection that the server never greets
-// (its queue of connections to accept overflowed and it dropped this one) is started again.
+// (its queue of connections to accept overflowed and it dropped this one) is started again
+// once the server has greeted no one for a while.
 // Every login is timed from its user's first connect to its CONN.
 // Thread safety: the loop's thread only.
 #pragma once
@@ -65,6 +66,7 @@ class UserGroup {
  private:
   struct Attempt {
     bool underWay = false;
+    bool greeted = false;         // the current attempt has had its first packet
     bool counted = false;         // its login is in loginTimes_
     std::uint64_t firstAt = 0;    // the user's first connect
     std::uint64_t currentAt = 0;  // when the current attempt began or may begin
@@ -82,4 +84,5 @@ class UserGroup {
   int restarts_ = 0;
   std::uint64_t firstConnectAt_ = 0;
   std::uint64_t lastLoginAt_ = 0;
+  std::uint64_t lastGreetingAt_ = 0;  // when a user of the group last had its first packet
 };
