@@ -12,6 +12,8 @@ constexpr std::uint64_t kRetryPauseNanoseconds = 20 * 1000 * 1000;
 // A connection that has not been greeted in this time, while the server has greeted no one for
 // the second, was dropped by the server. A server that is still working through its queue of
 // connections is left to it: closing and opening again would only add dead ones to the queue.
+// Each restart of the same user doubles its time, so that a server that stalls again and again
+// is not handed the whole storm anew each time.
 constexpr std::uint64_t kSilentNanoseconds = 2000ull * 1000 * 1000;
 constexpr std::uint64_t kStalledNanoseconds = 5000ull * 1000 * 1000;
 
@@ -88,7 +90,8 @@ UserGroup::Progress UserGroup::stepLogIn(std::string* problem) {
           return Progress::Failed;
         }
         attempt.currentAt = now + kRetryPauseNanoseconds;  // no room for a moment
-      } else if (user.packetsReceived() == 0 && now - attempt.currentAt > kSilentNanoseconds &&
+      } else if (user.packetsReceived() == 0 &&
+                 now - attempt.currentAt > (kSilentNanoseconds << attempt.restarts) &&
                  now - lastGreetingAt_ > kStalledNanoseconds) {
         // Never greeted, and the server has stopped greeting anyone: its queue of connections
         // to accept overflowed and it dropped this one. Try again.
@@ -96,6 +99,7 @@ UserGroup::Progress UserGroup::stepLogIn(std::string* problem) {
         attempt.underWay = false;
         --underWay_;
         attempt.currentAt = now;
+        if (attempt.restarts < 5) ++attempt.restarts;
         ++restarts_;
       }
     }

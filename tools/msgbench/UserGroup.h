@@ -68,6 +68,7 @@ class UserGroup {
     bool underWay = false;
     bool greeted = false;         // the current attempt has had its first packet
     bool counted = false;         // its login is in loginTimes_
+    int restarts = 0;             // for want of a greeting (at most 5 counted here)
     std::uint64_t firstAt = 0;    // the user's first connect
     std::uint64_t currentAt = 0;  // when the current attempt began or may begin
   };
