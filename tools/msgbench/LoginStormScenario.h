@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 #include "BenchLoop.h"
@@ -69,6 +70,8 @@ class LoginStormScenario : public Scenario {
   // trips' times before the storm and from its start on, and what went wrong.
   std::uint32_t nextSequence_ = 0;
   std::uint32_t nextAnswer_ = 0;
+  std::deque<std::uint64_t> unanswered_;  // when each message not yet answered left
+  std::uint64_t neverAnswered_ = 0;
   LatencyHistogram quiet_;
   LatencyHistogram during_;
   bool pairMeasuring_ = false;
