@@ -156,6 +156,23 @@ TEST_F(MsgBenchTest, MessagesThatNeverArriveMakeTheRunFail) {
       << bench->output();
 }
 
+TEST_F(MsgBenchTest, APairWhoseMessagesNeverComeBackCountsThemAsWaitingNotAsNothing) {
+  SwallowingServer swallowing;
+  ASSERT_NE(swallowing.port, 0);
+  auto bench = runBench("127.0.0.1", {"--port", std::to_string(swallowing.port), "--scenario",
+                                      "loginstorm", "--users", "5", "--duration", "0.2"});
+  EXPECT_EQ(bench->waitExit(kBenchTime), 1) << bench->output();
+  const std::string& out = bench->output();
+  EXPECT_NE(out.find("5 users, every connect issued at once: all logged in"), std::string::npos)
+      << out;
+  // Every message ping sent is still waiting: each counts, none is left out of the p50.
+  EXPECT_NE(out.find("never answered, counted with the time they had waited"), std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("round trip during the storm: p50 0.0 ms"), std::string::npos) << out;
+  EXPECT_NE(out.find("of the pair's messages or their answers never arrived"), std::string::npos)
+      << out;
+}
+
 TEST_F(MsgBenchTest, AServerPidThatDoesNotServeThePortIsRefusedBeforeMeasuring) {
 #ifdef _WIN32
   GTEST_SKIP() << "--server-pid reads the server's ports and processor time from /proc, which "
