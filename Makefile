@@ -3,7 +3,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build run test test-asan test-tsan fuzz clean
+.PHONY: all build run test test-asan test-tsan fuzz bench clean
 
 all: build
 
@@ -59,6 +59,15 @@ fuzz:
 	done; \
 	rm -rf "$$TMPDIR"; \
 	if [ -n "$$failed" ]; then echo "fuzz targets that failed:$$failed"; exit 1; fi
+
+# msgserver against the reference relay, every figure also a ratio to the relay's of the same
+# run (docs/benchmarks.md): a Release build in build-release/, both servers started and stopped
+# by tools/msgbench/compare.sh; msgbench's options in BENCH_ARGS, e.g.
+# make bench BENCH_ARGS="--scenario logins --users 500".
+BENCH_ARGS ?= --duration 2
+
+bench:
+	tools/msgbench/compare.sh $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz

@@ -55,6 +55,8 @@ class BenchConnection {
   bool quitReceived() const { return quitReceived_; }
   // Packets received on the current connection.
   std::uint64_t packetsReceived() const { return packetsReceived_; }
+  // When the current connection's login completed (CONN arrived), on the BenchClock; 0 before.
+  std::uint64_t readyAt() const { return readyAt_; }
 
  private:
   void fail(const std::string& why);
@@ -76,6 +78,7 @@ class BenchConnection {
   bool flushWanted_;
   bool watchingWrites_;
   std::uint64_t packetsReceived_;
+  std::uint64_t readyAt_;
   std::vector<unsigned char> inbox_;
   std::size_t inboxLength_;
   std::vector<unsigned char> outbox_;

@@ -12,7 +12,8 @@ namespace {
 
 // The order in which "all" runs them: the ceiling first, so that the others can be compared
 // with it.
-const char* const kScenarios[] = {"direct", "pingpong", "throughput", "fanout", "connect"};
+const char* const kScenarios[] = {"direct",  "pingpong", "throughput", "fanout",
+                                  "connect", "logins",   "loginstorm"};
 
 bool readInteger(const char* text, long low, long high, long* value) {
   if (text == nullptr || *text == '\0') return false;
@@ -39,15 +40,22 @@ const char* BenchOptions::usage() {
   return "usage: msgbench [options]\n"
          "  --host ADDRESS      the server (default: this machine's address)\n"
          "  --port PORT         its port (default 5412)\n"
-         "  --scenario LIST     all (default), or any of "
-         "direct,pingpong,throughput,fanout,connect\n"
-         "  --users N           users in throughput and fanout (default 25)\n"
+         "  --scenario LIST     all (default), or any of direct,pingpong,throughput,fanout,\n"
+         "                      connect,logins,loginstorm\n"
+         "  --users N           users in throughput, fanout, logins and loginstorm (default 25,\n"
+         "                      at most 1000)\n"
          "  --duration SECONDS  measuring time per scenario (default 5; fractions allowed)\n"
          "  --window N          messages in flight per sender (default 8)\n"
          "  --workers N         parallel connect-login-quit cycles (default 4)\n"
          "  --body BYTES        size of each message body (default 64)\n"
          "  --server-pid PID    also report the server's CPU time (from /proc)\n"
          "  --password TEXT     password of every user, for servers that ask for one\n"
+         "  --login-seconds S   how long the users may take to log in (default 15, or 60 ms\n"
+         "                      per user where that is longer)\n"
+         "  --compare-port PORT run every scenario against this server too (the reference\n"
+         "                      relay) and print each figure as a ratio to its\n"
+         "  --compare-host ADDRESS  where that server listens (default 127.0.0.1)\n"
+         "  --compare-pid PID   also report that server's CPU time\n"
          "Exit status: 0 when every message arrived once and where it was sent, 1 when anything\n"
          "was lost, misrouted or refused, 2 for a usage error.\n";
 }
@@ -58,6 +66,34 @@ bool BenchOptions::knownScenario(const std::string& name) {
 
 bool BenchOptions::wants(const std::string& scenario) const {
   return std::find(scenarios.begin(), scenarios.end(), scenario) != scenarios.end();
+}
+
+double BenchOptions::loginSeconds(int count) const {
+  if (loginLimit > 0) return loginLimit;
+  const double scaled = 0.06 * count;
+  return scaled > 15.0 ? scaled : 15.0;
+}
+
+double BenchOptions::logoutSeconds(int count) { return 10.0 + 0.02 * count; }
+
+int BenchOptions::connectionsNeeded() const {
+  int most = 0;
+  for (const std::string& name : scenarios) {
+    int count = 2;  // direct and pingpong
+    if (name == "throughput" || name == "fanout" || name == "logins") count = users;
+    if (name == "loginstorm") count = users + 2;
+    if (name == "connect") count = workers;
+    if (count > most) most = count;
+  }
+  return most;
+}
+
+BenchOptions BenchOptions::comparisonTarget() const {
+  BenchOptions target = *this;
+  target.host = compareHost;
+  target.port = comparePort;
+  target.serverPid = comparePid;
+  return target;
 }
 
 double BenchOptions::drainSeconds() const {
@@ -88,7 +124,7 @@ bool BenchOptions::parse(int argc, char** argv, std::string* error) {
     } else if (option == "--scenario") {
       scenarioList = value;
     } else if (option == "--users") {
-      good = readInteger(value, 2, 500, &number);
+      good = readInteger(value, 2, MOST_USERS, &number);
       users = static_cast<int>(number);
     } else if (option == "--duration") {
       good = readSeconds(value, &duration);
@@ -104,6 +140,17 @@ bool BenchOptions::parse(int argc, char** argv, std::string* error) {
     } else if (option == "--server-pid") {
       good = readInteger(value, 1, 0x7FFFFFFF, &number);
       serverPid = static_cast<int>(number);
+    } else if (option == "--login-seconds") {
+      good = readSeconds(value, &loginLimit);
+    } else if (option == "--compare-port") {
+      good = readInteger(value, 1, 65535, &number);
+      comparePort = static_cast<std::uint16_t>(number);
+    } else if (option == "--compare-host") {
+      compareHost = value;
+      good = !compareHost.empty() && compareHost.size() < 256;
+    } else if (option == "--compare-pid") {
+      good = readInteger(value, 1, 0x7FFFFFFF, &number);
+      comparePid = static_cast<int>(number);
     } else if (option == "--password") {
       password = value;
       good = password.size() < 256;
@@ -134,6 +181,15 @@ bool BenchOptions::parse(int argc, char** argv, std::string* error) {
     start = comma + 1;
   }
 
+  if (comparePid != 0 && comparePort == 0) {
+    *error = "--compare-pid needs --compare-port";
+    return false;
+  }
+  if (comparePort != 0 && convertAddress(compareHost.c_str()) == 0xFFFFFFFFu) {
+    *error = "--compare-host takes a dotted address: " + compareHost;
+    return false;
+  }
+
   if (host.empty()) {
     char own[16] = "";
     host = resolveOwnAddress(own) ? own : "127.0.0.1";
@@ -145,6 +201,10 @@ bool BenchOptions::parse(int argc, char** argv, std::string* error) {
       return false;
     }
     host = resolved;
+  }
+  if (comparePort == port && compareHost == host) {
+    *error = "--compare-port names the server being measured itself";
+    return false;
   }
   return true;
 }

@@ -105,7 +105,7 @@ ScenarioReport ConnectScenario::run() {
                    static_cast<unsigned long long>(refusals_));
   }
   report_.latency("cycle", cycle_);
-  report_.p50Microseconds = cycle_.percentile(0.5) / 1000.0;
+  report_.keep(elapsed > 0 ? cycles_ / elapsed : 0.0, "cycles/s", cycle_);
   report_.cpu(meter, static_cast<double>(cycles_), "cycle", kAimMicroseconds);
   if (cycles_ == 0) report_.problem("no cycle completed");
   return report_;

@@ -25,5 +25,5 @@ void RoundTrips::report(ScenarioReport& report, double elapsedSeconds, int bodyS
                 static_cast<unsigned long long>(count_),
                 elapsedSeconds > 0 ? count_ / elapsedSeconds : 0.0, bodySize, note);
   report.latency("round trip", times_);
-  report.p50Microseconds = times_.percentile(0.5) / 1000.0;
+  report.keep(elapsedSeconds > 0 ? count_ / elapsedSeconds : 0.0, "round trips/s", times_);
 }

@@ -30,7 +30,7 @@ class RoundTrips {
   std::uint64_t count() const { return count_; }
 
   // The figures "N round trips, R round trips/s, body B bytes" (then `note`) and the round
-  // trip's latency; the report's p50 is the round trip's.
+  // trip's latency; the report keeps the rate and the round trip's p50 and p99.
   void report(ScenarioReport& report, double elapsedSeconds, int bodySize,
               const char* note) const;
 

@@ -4,12 +4,16 @@
 
 #include "CpuMeter.h"
 #include "LatencyHistogram.h"
+#include "platform/ProcessClock.h"
 #include "protocol/Packet.h"
 
 namespace {
 
 // The most problems listed one by one; the rest are counted.
 constexpr std::size_t kProblemLines = 20;
+// Below this many clock ticks of the server's processor time a figure per unit is mostly the
+// rounding of the ticks: it is flagged, and not compared.
+constexpr double kFewestTicks = 20;
 
 std::string formatLine(const char* format, std::va_list arguments) {
   char line[512];
@@ -52,16 +56,20 @@ void ScenarioReport::unexpected(const std::string& receiver, const unsigned char
           text.c_str());
 }
 
-void ScenarioReport::latency(const char* label, const LatencyHistogram& histogram) {
-  figure("%s p50 %.1f us, p99 %.1f us, max %.1f us (%llu samples)", label,
-         histogram.percentile(0.50) / 1000.0, histogram.percentile(0.99) / 1000.0,
-         histogram.maximum() / 1000.0, static_cast<unsigned long long>(histogram.count()));
+void ScenarioReport::latency(const char* label, const LatencyHistogram& histogram,
+                             bool milliseconds) {
+  const double unit = milliseconds ? 1e6 : 1e3;
+  const char* unitName = milliseconds ? "ms" : "us";
+  figure("%s p50 %.1f %s, p99 %.1f %s, max %.1f %s (%llu samples)", label,
+         histogram.percentile(0.50) / unit, unitName, histogram.percentile(0.99) / unit, unitName,
+         histogram.maximum() / unit, unitName, static_cast<unsigned long long>(histogram.count()));
 }
 
 void ScenarioReport::cpu(const CpuMeter& meter, double units, const char* unit,
                          double aimMicroseconds) {
   const double elapsed = meter.elapsedSeconds();
   const double server = meter.serverSeconds();
+  cpuUnit = unit;
   if (server >= 0 && units > 0) {
     serverMicrosecondsPerUnit = server * 1e6 / units;
     char aim[96] = "";
@@ -69,8 +77,15 @@ void ScenarioReport::cpu(const CpuMeter& meter, double units, const char* unit,
       std::snprintf(aim, sizeof aim, "; aim %.1f us: %s", aimMicroseconds,
                     serverMicrosecondsPerUnit <= aimMicroseconds ? "met" : "missed");
     }
-    figure("server CPU %.2f s in %.2f s (%.0f%% of a core), %.2f us per %s%s", server, elapsed,
-           elapsed > 0 ? 100.0 * server / elapsed : 0.0, serverMicrosecondsPerUnit, unit, aim);
+    const double ticks = server * static_cast<double>(clockTicksPerSecond());
+    roughServerCpu = ticks < kFewestTicks;
+    char rough[64] = "";
+    if (roughServerCpu) {
+      std::snprintf(rough, sizeof rough, " (only %.0f clock ticks: rough)", ticks);
+    }
+    figure("server CPU %.2f s in %.2f s (%.0f%% of a core), %.2f us per %s%s%s", server, elapsed,
+           elapsed > 0 ? 100.0 * server / elapsed : 0.0, serverMicrosecondsPerUnit, unit, aim,
+           rough);
   }
   const double own = meter.ownSeconds();
   char perUnit[64] = "";
@@ -80,8 +95,53 @@ void ScenarioReport::cpu(const CpuMeter& meter, double units, const char* unit,
          elapsed > 0 ? 100.0 * own / elapsed : 0.0, perUnit);
 }
 
-void ScenarioReport::print(std::FILE* out) const {
-  std::fprintf(out, "%s:\n", name.c_str());
+void ScenarioReport::keep(double rateValue, const char* unit, const LatencyHistogram& histogram) {
+  rate = rateValue;
+  rateUnit = unit;
+  p50Microseconds = histogram.percentile(0.50) / 1000.0;
+  p99Microseconds = histogram.percentile(0.99) / 1000.0;
+}
+
+void ScenarioReport::printComparison(std::FILE* out, const ScenarioReport& other,
+                                     const char* otherName, const char* note) const {
+  std::fprintf(out, "%s, this server / %s%s%s:\n", name.c_str(), otherName,
+               note != nullptr ? " " : "", note != nullptr ? note : "");
+  if (!passed() || !other.passed()) {
+    std::fprintf(out, "  no ratios: %s had problems\n", passed() ? otherName : "this server");
+    std::fflush(out);
+    return;
+  }
+  // A ratio of two figures that were both measured, or a dash.
+  auto ratio = [](double mine, double theirs) -> std::string {
+    if (!(mine > 0) || !(theirs > 0)) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", mine / theirs);
+    return text;
+  };
+  if (rate >= 0) {
+    std::fprintf(out, "  rate %s (%.0f / %.0f %s)\n", ratio(rate, other.rate).c_str(), rate,
+                 other.rate, rateUnit.c_str());
+  }
+  std::fprintf(out, "  latency p50 %s (%.1f / %.1f us), p99 %s (%.1f / %.1f us)\n",
+               ratio(p50Microseconds, other.p50Microseconds).c_str(), p50Microseconds,
+               other.p50Microseconds, ratio(p99Microseconds, other.p99Microseconds).c_str(),
+               p99Microseconds, other.p99Microseconds);
+  if (serverMicrosecondsPerUnit >= 0 && other.serverMicrosecondsPerUnit >= 0) {
+    std::fprintf(out, "  server CPU per %s %s (%.2f / %.2f us)\n", cpuUnit.c_str(),
+                 roughServerCpu || other.roughServerCpu
+                     ? "not compared: too few clock ticks"
+                     : ratio(serverMicrosecondsPerUnit, other.serverMicrosecondsPerUnit).c_str(),
+                 serverMicrosecondsPerUnit, other.serverMicrosecondsPerUnit);
+  }
+  std::fflush(out);
+}
+
+void ScenarioReport::print(std::FILE* out, const char* target) const {
+  if (target != nullptr) {
+    std::fprintf(out, "%s against %s:\n", name.c_str(), target);
+  } else {
+    std::fprintf(out, "%s:\n", name.c_str());
+  }
   for (const std::string& line : figures_) std::fprintf(out, "  %s\n", line.c_str());
   for (const std::string& line : problems_) std::fprintf(out, "  PROBLEM: %s\n", line.c_str());
   if (problemCount_ > problems_.size()) {

@@ -113,7 +113,7 @@ void ThroughputScenario::reportMeasuring(const CpuMeter& meter) {
                  static_cast<unsigned long long>(lost));
   report_.figure("delivered %.0f messages/s", elapsed > 0 ? delivered_ / elapsed : 0.0);
   report_.latency("delivery latency", latency_);
-  report_.p50Microseconds = latency_.percentile(0.5) / 1000.0;
+  report_.keep(elapsed > 0 ? delivered_ / elapsed : 0.0, "delivered/s", latency_);
   report_.cpu(meter, static_cast<double>(delivered_), "delivered message", kAimMicroseconds);
   if (lost > 0) {
     report_.problem("%llu messages never arrived", static_cast<unsigned long long>(lost));
