@@ -13,17 +13,19 @@
 //   connections mutex  "%08x::fConnections"  connectionCount                 Acceptor
 //   send lock          (unnamed, per slot)   every write to one client       ConnectionSlot
 //   users mutex        "%08x::fUsers"        the registry, slots' userName   SessionTable
-//   file mutex         the file's path       one data file: passwd, hosts, either log; taken
-//                                            with a bounded wait (store/FileLock.h), and an
-//                                            operation whose wait fails reports and gives up
+//   file mutex         the file's path       one data file: passwd or hosts; taken with a
+//                                            bounded wait (store/FileLock.h), and an operation
+//                                            whose wait fails reports and gives up
 //   settingsLock       (std::mutex)          the four paths and mcastAddress; innermost, held
 //                                            only to copy a value in or out
+//   each log's lock    (std::mutex)          one line of a log (store/LogFile.h); innermost
 //
 // Accept and users are never held together; one thread holds at most one send lock; a thread
 // may take users while it holds its own send lock (an admission keeps its user list whole), but
 // never a send lock while it holds users. No send, no file-lock wait and no pause happens while
 // users is held; no lock is held while a worker waits for a client's packet; a file operation
-// releases its own file mutex before it writes to the error log. Every mutex is recursive.
+// releases its own file mutex before it writes to the error log. Every named mutex is
+// recursive.
 //
 // The numeric settings are atomics: the console thread writes them while workers read them.
 #pragma once
@@ -43,6 +45,7 @@
 #include "sessions/Acceptor.h"
 #include "sessions/SessionTable.h"
 #include "sessions/UserRegistry.h"
+#include "store/LogFile.h"
 
 class ConnectionSlot;
 class Mutex;
@@ -128,8 +131,10 @@ class Server : public ServerBase {
   Bool16 logConnect(const char* userName, std::uint16_t port, const char* clientAddress);
   Bool16 logDisconnect(const char* userName, std::uint16_t port, const char* clientAddress);
   // Appends "ERROR: message<TAB>AT: stamp"; prints only its own failures (a file that cannot
-  // be opened, a mutex not got within FileLock::kErrorLogWaitMilliseconds) and returns false.
+  // be opened or written) and returns false.
   Bool16 logError(const char* message);
+  // Closes both logs, which stay open between lines; the next line opens its log again.
+  void closeLogs();
 
   // --- protocol/ServerTransport.cpp: one packet out to a client, one packet in from it (over
   // Transport)
@@ -328,6 +333,9 @@ class Server : public ServerBase {
   void promptFileName(const char* format, char* (Server::*get)(char*, std::size_t) const,
                       void (Server::*set)(const char*));
   void reportSession(const char* format, ConnectionSlot* slot, const char* detail);
+
+  LogFile connectionLog_;
+  LogFile errorLog_;
   // Appends "Connection Error: <why> for "<name>" from <address>." to the error log only (null
   // name: without the name part); the name is cut at its first separator byte and masked.
   void logRefusedLogin(ConnectionSlot* slot, const char* name, const char* why);

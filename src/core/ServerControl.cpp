@@ -225,5 +225,6 @@ Bool16 Server::stop() {
   running = 0;
   startTime = 0;
   gate.open();
+  closeLogs();  // the operator may move them while the service is stopped
   return 1;
 }

@@ -12,6 +12,9 @@
 
 class AppendFile {
  public:
+  // The system's line end in text files.
+  static const char kLineEnd[];
+
   AppendFile();
   ~AppendFile();
 

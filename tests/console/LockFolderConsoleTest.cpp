@@ -70,9 +70,7 @@ TEST_F(LockFolderConsoleTest, DiagnosticsAndStartRefuseAFolderOpenToOthers) {
   ASSERT_TRUE(fs::create_directory(folder));
   ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
   const std::string reason = "lock folder " + folder + " is open to other users (mode 0777)";
-  const std::string report = "Errors encountered:\n\tCannot lock the data files: " + reason +
-                             "\nInternal Error: Cannot lock error log file .servererrors: " +
-                             reason + ".\n";
+  const std::string report = "Errors encountered:\n\tCannot lock the data files: " + reason + "\n";
   auto server = launch();
   EXPECT_NE(command(*server, "D\n").find(report), std::string::npos);
   const std::string started = command(*server, "S\n");
@@ -104,21 +102,17 @@ TEST_F(LockFolderConsoleTest, LoginIsAnsweredWithinFiveSecondsWhileAnotherProces
   auto server = launchRunning();
   {
     LockHolder passwd(lockFileOf("passwd"));
-    LockHolder errors(lockFileOf(".servererrors"));
     ASSERT_TRUE(passwd.holding());
-    ASSERT_TRUE(errors.holding());
     long long waited = 0;
     EXPECT_EQ(firstAnswer(&waited), "LERR:Login incorrect.");
     EXPECT_LT(waited, 5000);
     EXPECT_TRUE(server->waitFor(
-        "Internal Error: Timed out waiting for the lock of passwd file passwd.\n"
-        "Internal Error: Timed out waiting for the lock of error log file .servererrors.\n"))
+        "Internal Error: Timed out waiting for the lock of passwd file passwd.\n"))
         << server->output();
     // The stranger is presumed still there: the next answer comes at once.
     EXPECT_EQ(firstAnswer(&waited), "LERR:Login incorrect.");
     EXPECT_LT(waited, 1000);
     ASSERT_TRUE(passwd.release());
-    ASSERT_TRUE(errors.release());
   }
   long long waited = 0;
   EXPECT_EQ(firstAnswer(&waited), "CONN");

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <algorithm>
 #include <regex>
 #include <string>
@@ -135,6 +136,25 @@ TEST_F(LogsTest, BothLogsInOneFileShareOneMutexWithoutBlocking) {
   std::string log = dir.read("all.log");
   EXPECT_EQ(log.rfind("Connect: USER: alice", 0), 0u);
   EXPECT_NE(log.find("\nERROR: problem\tAT: "), std::string::npos);
+}
+
+// The logs stay open between lines; one renamed away (rotated) or removed is noticed at the next
+// line, which starts a new file at the configured path.
+TEST_F(LogsTest, ALogRenamedOrRemovedMeanwhileStartsANewFileAtItsPath) {
+  EXPECT_TRUE(server.logConnect("alice", 5412, "192.0.2.7"));
+  EXPECT_TRUE(server.logError("first"));
+  std::filesystem::rename(dir.path() / "connectionlog", dir.path() / "connectionlog.1");
+  std::filesystem::remove(dir.path() / ".servererrors");
+  EXPECT_TRUE(server.logDisconnect("alice", 5412, "192.0.2.7"));
+  EXPECT_TRUE(server.logError("second"));
+
+  const std::string rotated = dir.read("connectionlog.1");
+  EXPECT_EQ(rotated.rfind("Connect: USER: alice\t", 0), 0u) << rotated;
+  EXPECT_EQ(rotated.find("Disconnect:"), std::string::npos) << rotated;
+  const std::string current = dir.read("connectionlog");
+  EXPECT_EQ(current.rfind("Disconnect: USER: alice\t", 0), 0u) << current;
+  EXPECT_EQ(current.find("Connect: USER"), std::string::npos) << current;
+  EXPECT_EQ(dir.read(".servererrors").rfind("ERROR: second\tAT: ", 0), 0u);
 }
 
 TEST_F(LogsTest, LinesFromManyThreadsNeverInterleave) {

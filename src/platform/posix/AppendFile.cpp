@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+const char AppendFile::kLineEnd[] = "\n";
+
 AppendFile::AppendFile() : file_(-1) {}
 
 AppendFile::~AppendFile() { close(); }

@@ -13,6 +13,8 @@ bool identityOf(HANDLE handle, BY_HANDLE_FILE_INFORMATION* information) {
 
 }  // namespace
 
+const char AppendFile::kLineEnd[] = "\r\n";
+
 AppendFile::AppendFile() : file_(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)) {}
 
 AppendFile::~AppendFile() { close(); }
