@@ -12,9 +12,6 @@
 
 class AppendFile {
  public:
-  // The system's line end in text files.
-  static const char kLineEnd[];
-
   AppendFile();
   ~AppendFile();
 

@@ -9,7 +9,7 @@ LogFile::Append LogFile::appendLine(const char* path, const char* text) {
     path_ = path;
   }
   line_.assign(text);
-  line_.append(AppendFile::kLineEnd);
+  line_.push_back('\n');  // on every system: the server's files are the same bytes everywhere
   if (!file_.append(line_.data(), line_.size())) {
     file_.close();
     return Append::Failed;

@@ -22,7 +22,7 @@ class LogFile {
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  // Appends text and the system's line end to the log at path, opening it first (and creating
+  // Appends text and a line feed to the log at path, opening it first (and creating
   // it when missing) when nothing is open, when the path changed, or when the open file is no
   // longer the one at path. Failed when it cannot be opened or the line was not written whole;
   // the file is then closed, and the next line tries again.

@@ -18,7 +18,14 @@ namespace {
 using namespace std::chrono_literals;
 using namespace std::string_literals;
 
+#ifndef _WIN32
 constexpr int kUsers = 300;
+#else
+// Wine, which runs the Windows build's tests, passes every socket call of the 600 threads
+// through one server process of its own: 300 users there take longer than the clients' and the
+// server's time-outs allow, whatever the server does.
+constexpr int kUsers = 100;
+#endif
 
 std::string nameOf(int index) { return "a" + std::to_string(1000 + index); }
 

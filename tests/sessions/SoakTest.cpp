@@ -202,13 +202,16 @@ TEST_F(SoakTest, RoundsOfLoginTrafficAndQuitLoseNothingAndLeakNothing) {
     EXPECT_TRUE(waitUntil([&] { return openDescriptors() == descriptorsRunning; }, kWaitBound))
         << "round " << round << ": " << openDescriptors() << " descriptors, "
         << descriptorsRunning << " before";
-    EXPECT_EQ(threadCount(), threadsRunning) << "round " << round;
+    // Polled: a runtime may keep a helper thread of its own a moment after a burst (Wine does).
+    EXPECT_TRUE(waitUntil([&] { return threadCount() == threadsRunning; }, kWaitBound))
+        << "round " << round << ": " << threadCount() << " threads, " << threadsRunning;
     EXPECT_TRUE(mutexesSettle()) << "round " << round << ": "
                                  << NamedMutexRegistry::liveEntries() << " named mutexes";
   }
 
   ASSERT_TRUE(server.stop());
-  EXPECT_EQ(threadCount(), threadsBeforeStart);
+  EXPECT_TRUE(waitUntil([&] { return threadCount() == threadsBeforeStart; }, kWaitBound))
+      << threadCount() << " threads, " << threadsBeforeStart << " before the start";
   EXPECT_EQ(openDescriptors(), descriptorsBeforeStart);
   EXPECT_EQ(NamedMutexRegistry::liveEntries(), mutexesOfTheServer);
 

@@ -144,9 +144,7 @@ TEST_F(LogsTest, ALogRenamedOrRemovedMeanwhileStartsANewFileAtItsPath) {
   EXPECT_TRUE(server.logConnect("alice", 5412, "192.0.2.7"));
   EXPECT_TRUE(server.logError("first"));
   std::filesystem::rename(dir.path() / "connectionlog", dir.path() / "connectionlog.1");
-  std::filesystem::remove(dir.path() / ".servererrors");
   EXPECT_TRUE(server.logDisconnect("alice", 5412, "192.0.2.7"));
-  EXPECT_TRUE(server.logError("second"));
 
   const std::string rotated = dir.read("connectionlog.1");
   EXPECT_EQ(rotated.rfind("Connect: USER: alice\t", 0), 0u) << rotated;
@@ -154,7 +152,12 @@ TEST_F(LogsTest, ALogRenamedOrRemovedMeanwhileStartsANewFileAtItsPath) {
   const std::string current = dir.read("connectionlog");
   EXPECT_EQ(current.rfind("Disconnect: USER: alice\t", 0), 0u) << current;
   EXPECT_EQ(current.find("Connect: USER"), std::string::npos) << current;
+#ifndef _WIN32
+  // (Wine, which runs the Windows build's tests, keeps a removed file's name while it is open.)
+  std::filesystem::remove(dir.path() / ".servererrors");
+  EXPECT_TRUE(server.logError("second"));
   EXPECT_EQ(dir.read(".servererrors").rfind("ERROR: second\tAT: ", 0), 0u);
+#endif
 }
 
 TEST_F(LogsTest, LinesFromManyThreadsNeverInterleave) {

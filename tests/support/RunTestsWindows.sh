@@ -27,17 +27,20 @@ trap cleanup EXIT
 "$wineserver" -p >/dev/null 2>&1 </dev/null
 timeout 300 "$wine_run" wineboot --init >/dev/null 2>&1 || { echo "Wine would not start"; exit 1; }
 
-echo "== the test programs under Wine (prefix $WINEPREFIX)"
-ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 120
-tests=$?
+# Every Wine program of one prefix makes its system calls through the one Wine server: the
+# tests that run hundreds of threads and connections slow each other down past their time-outs
+# when they run together, so they run one at a time after the others.
+heavy='^(AdmissionTest|SoakTest)\.|^RobustnessTest\.AThousand'
 
-# Rarely (once in some thousands of starts, with other tests running) Wine ends a program at
-# once without running it: in less time than any program takes to start here, with no output,
-# not even GoogleTest's first line. Such a test has not run, so it runs once more when it is
-# all that failed; a test that printed anything and failed is a failure, and so is a program
-# that cannot start twice in a row.
-if [ "$tests" -ne 0 ]; then
-  log="$build/Testing/Temporary/LastTest.log"
+# Runs ctest with the given selection. Rarely (once in some thousands of starts, with other
+# tests running) Wine ends a program at once without running it: in less time than any program
+# takes to start here, with no output, not even GoogleTest's first line. Such a test has not
+# run, so it runs once more when it is all that failed; a test that printed anything and failed
+# is a failure, and so is a program that cannot start twice in a row.
+run_tests() {
+  ctest --test-dir "$build" --output-on-failure --timeout 120 "$@" && return 0
+  local log="$build/Testing/Temporary/LastTest.log"
+  local failed silent
   failed=$(wc -l < "$build/Testing/Temporary/LastTestsFailed.log")
   silent=$(awk '
     /^[0-9]+\/[0-9]+ Test: / { name = $3; state = 0; next }
@@ -50,9 +53,16 @@ if [ "$tests" -ne 0 ]; then
     echo "== Wine ended these programs before they printed anything; running them again:"
     printf '   %s\n' $silent
     ctest --test-dir "$build" --output-on-failure --rerun-failed --timeout 120
-    tests=$?
+    return $?
   fi
-fi
+  return 1
+}
+
+echo "== the test programs under Wine (prefix $WINEPREFIX)"
+run_tests -j "$jobs" -E "$heavy"
+tests=$?
+echo "== the heavy tests, one at a time"
+run_tests -j 1 -R "$heavy" || tests=1
 
 "$here/SmokeTestWindows.sh" "$build/msgserver.exe" "$client" "$wine_run"
 smoke=$?

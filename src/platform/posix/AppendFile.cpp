@@ -6,8 +6,6 @@
 
 #include <cerrno>
 
-const char AppendFile::kLineEnd[] = "\n";
-
 AppendFile::AppendFile() : file_(-1) {}
 
 AppendFile::~AppendFile() { close(); }

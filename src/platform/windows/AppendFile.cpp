@@ -13,8 +13,6 @@ bool identityOf(HANDLE handle, BY_HANDLE_FILE_INFORMATION* information) {
 
 }  // namespace
 
-const char AppendFile::kLineEnd[] = "\r\n";
-
 AppendFile::AppendFile() : file_(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)) {}
 
 AppendFile::~AppendFile() { close(); }
@@ -39,6 +37,13 @@ bool AppendFile::isOpen() const { return handleOf(file_) != INVALID_HANDLE_VALUE
 
 bool AppendFile::isAtPath(const char* path) const {
   if (!isOpen()) return false;
+  // A file removed while open keeps its name until its last handle is closed.
+  FILE_STANDARD_INFO standard{};
+  if (!::GetFileInformationByHandleEx(handleOf(file_), FileStandardInfo, &standard,
+                                      sizeof standard) ||
+      standard.DeletePending) {
+    return false;
+  }
   HANDLE named = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (named == INVALID_HANDLE_VALUE) return false;
