@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "console/ConsoleInput.h"
-#include "core/MulticastAddress.h"
 #include "core/Server.h"
+#include "core/Settings.h"
 #include "core/Text.h"
 #include "platform/Network.h"
 
@@ -219,7 +219,7 @@ bool Server::promptMulticastAddress() {
     }
     // The answer itself becomes the setting, so it must fit the field whole.
     if (!tooLong && std::strlen(answer) <= sizeof mcastAddress - 1 &&
-        isMulticastAddress(answer)) {
+        Settings::isMulticastAddress(answer)) {
       setMcastAddress(answer);
       return true;
     }

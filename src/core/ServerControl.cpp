@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/MulticastAddress.h"
 #include "core/NamedLock.h"
 #include "core/Server.h"
+#include "core/Settings.h"
 #include "platform/FileSystem.h"
 #include "platform/Mutex.h"
 #include "platform/Network.h"
@@ -106,7 +106,7 @@ Bool16 Server::runDiagnostics() {
   getMcastAddress(address, sizeof address);
   if (address[0] == '\0') {
     fail("\n\tNo Multicast Group address has been specified!");
-  } else if (!isMulticastAddress(address)) {
+  } else if (!Settings::isMulticastAddress(address)) {
     std::snprintf(line, sizeof line,
                   "\n\tMulticast Group address %s is invalid! (Valid range: 224.0.0.0 - "
                   "239.255.255.255)",
