@@ -87,13 +87,10 @@ bool isWord(const std::string& text) {
 }
 
 void checkRanges(const SettingValues& settings) {
-  FUZZ_CHECK(settings.level == FREEFORALL || settings.level == LOGIN || settings.level == SECURE);
+  FUZZ_CHECK(Settings::securityLevelName(settings.level) != nullptr);
   FUZZ_CHECK(settings.hostCheck == 0 || settings.hostCheck == 1);
-  static const std::int32_t kScopes[] = {HOST, SUBNET, SITE, REGION, CONTINENT, UNLIMITED};
-  bool knownScope = false;
-  for (std::int32_t scope : kScopes) knownScope = knownScope || settings.mcastTtl == scope;
-  FUZZ_CHECK(knownScope);
-  FUZZ_CHECK(settings.loginTimeout >= 0);
+  FUZZ_CHECK(Settings::multicastTtlName(settings.mcastTtl) != nullptr);
+  FUZZ_CHECK(Settings::kLoginTimeout.contains(settings.loginTimeout));
   FUZZ_CHECK(settings.mcastAddress.size() <= 15);
   FUZZ_CHECK(settings.mcastAddress.find(' ') == std::string::npos);
   FUZZ_CHECK(isWord(settings.passwd) && isWord(settings.hosts));
