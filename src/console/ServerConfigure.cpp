@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "console/ConsoleInput.h"
-#include "core/MulticastAddress.h"
 #include "core/Server.h"
+#include "core/Settings.h"
 #include "core/Text.h"
 #include "platform/Network.h"
 
@@ -40,19 +40,6 @@ void trimSpaces(char* text) {
 
 void rejectAnswer(const char* answer) { std::printf("Invalid setting: %s\n", answer); }
 
-// A number for a range check. readLeadingNumber keeps the low bits of a number too large for
-// 64 bits, which could bring a huge answer back into range; such an answer is out of every
-// range here.
-std::int64_t readRangedNumber(const char* answer) {
-  const char* digits = answer;
-  while (*digits == ' ' || (*digits >= '\t' && *digits <= '\r')) ++digits;
-  if (*digits == '+' || *digits == '-') ++digits;
-  while (*digits == '0') ++digits;
-  int count = 0;
-  while (digits[count] >= '0' && digits[count] <= '9') ++count;
-  return count > 18 ? -1 : readLeadingNumber(answer);
-}
-
 }  // namespace
 
 void Server::configure() {
@@ -78,33 +65,21 @@ void Server::configure() {
 void Server::promptSecurityLevel() {
   char answer[TEXT_LINE_SIZE];
   for (;;) {
-    const char* current = "FREEFORALL";
-    if (securityLevel == LOGIN) {
-      current = "LOGIN";
-    } else if (securityLevel == SECURE) {
-      current = "SECURE";
-    } else {
-      securityLevel = FREEFORALL;
+    const char* current = Settings::securityLevelName(securityLevel);
+    if (current == nullptr) {
+      securityLevel = Settings::kFallbackSecurityLevel;
+      current = Settings::securityLevelName(securityLevel);
     }
-    std::printf("Enter security level (FREEFORALL, LOGIN, SECURE) [%s]> ", current);
+    std::printf("Enter security level (%s) [%s]> ", Settings::securityLevelList(), current);
     bool tooLong = false;
     if (!readAnswer(answer, sizeof answer, &tooLong)) return;
-    if (tooLong) {
-      rejectAnswer(answer);
-    } else if (answer[0] == '\0') {
+    if (!tooLong && answer[0] == '\0') return;
+    const SettingReading<SecurityLevel> level = Settings::readSecurityLevel(answer);
+    if (!tooLong && level.ok()) {
+      securityLevel = level.value;
       return;
-    } else if (equalsIgnoringCase(answer, "FREEFORALL")) {
-      securityLevel = FREEFORALL;
-      return;
-    } else if (equalsIgnoringCase(answer, "LOGIN")) {
-      securityLevel = LOGIN;
-      return;
-    } else if (equalsIgnoringCase(answer, "SECURE")) {
-      securityLevel = SECURE;
-      return;
-    } else {
-      rejectAnswer(answer);
     }
+    rejectAnswer(answer);
   }
 }
 
@@ -130,14 +105,15 @@ void Server::promptHostCheck() {
 void Server::promptServerPort() {
   char answer[TEXT_LINE_SIZE];
   for (;;) {
-    std::printf("Enter server port number (1024-65535) [%d]> ", static_cast<int>(listener.localPort));
+    std::printf("Enter server port number (%d-%d) [%d]> ", Settings::kPort.lowest,
+                Settings::kPort.highest, static_cast<int>(listener.localPort));
     bool tooLong = false;
     if (!readAnswer(answer, sizeof answer, &tooLong)) return;
     if (!tooLong && answer[0] == '\0') return;
-    std::int64_t port = readRangedNumber(answer);
-    if (!tooLong && port >= 1024 && port <= 65535) {
+    const SettingReading<std::int64_t> port = Settings::readNumber(answer, Settings::kPort);
+    if (!tooLong && port.ok()) {
       // The open listener of a running service keeps its port until the next start.
-      listener.localPort = static_cast<std::uint16_t>(port);
+      listener.localPort = static_cast<std::uint16_t>(port.value);
       return;
     }
     rejectAnswer(answer);
@@ -207,8 +183,7 @@ bool Server::promptMulticastAddress() {
       std::printf("No address for Multicast Group has been specified!\n");
       continue;
     }
-    const bool hostName = (answer[0] >= 'A' && answer[0] <= 'Z') || (answer[0] >= 'a' && answer[0] <= 'z');
-    if (hostName && !tooLong) {
+    if (Settings::isHostName(answer) && !tooLong) {
       char resolved[16];
       if (!resolveHostName(answer, resolved)) {
         std::printf("Hostname %s could not be resolved!\n", answer);
@@ -218,28 +193,26 @@ bool Server::promptMulticastAddress() {
       return true;
     }
     // The answer itself becomes the setting, so it must fit the field whole.
-    if (!tooLong && std::strlen(answer) <= sizeof mcastAddress - 1 &&
-        isMulticastAddress(answer)) {
+    if (!tooLong && Settings::checkMulticastAddress(answer) == SettingProblem::None) {
       setMcastAddress(answer);
       return true;
     }
-    std::printf(
-        "Multicast Group address %s is invalid! (Valid range: 224.0.0.0 - 239.255.255.255)\n",
-        answer);
+    std::printf("Multicast Group address %s is invalid! (Valid range: %s)\n", answer,
+                Settings::kMulticastRange);
   }
 }
 
 bool Server::promptMulticastPort() {
   char answer[TEXT_LINE_SIZE];
   for (;;) {
-    std::printf("Enter Multicast group port number (1024-65535) [%d]> ",
-                static_cast<int>(mcastPort));
+    std::printf("Enter Multicast group port number (%d-%d) [%d]> ", Settings::kPort.lowest,
+                Settings::kPort.highest, static_cast<int>(mcastPort));
     bool tooLong = false;
     if (!readAnswer(answer, sizeof answer, &tooLong)) return false;
     if (!tooLong && answer[0] == '\0') return true;
-    std::int64_t port = readRangedNumber(answer);
-    if (!tooLong && port >= 1024 && port <= 65535) {
-      mcastPort = static_cast<std::uint16_t>(port);
+    const SettingReading<std::int64_t> port = Settings::readNumber(answer, Settings::kPort);
+    if (!tooLong && port.ok()) {
+      mcastPort = static_cast<std::uint16_t>(port.value);
       return true;
     }
     rejectAnswer(answer);
@@ -247,31 +220,21 @@ bool Server::promptMulticastPort() {
 }
 
 bool Server::promptMulticastTtl() {
-  static const struct {
-    const char* word;
-    std::int32_t value;
-  } kScopes[] = {{"HOST", HOST},   {"SUBNET", SUBNET},       {"SITE", SITE},
-                 {"REGION", REGION}, {"CONTINENT", CONTINENT}, {"UNLIMITED", UNLIMITED}};
   char answer[TEXT_LINE_SIZE];
   for (;;) {
-    const char* current = nullptr;
-    for (const auto& scope : kScopes) {
-      if (scope.value == mcastTtl) current = scope.word;
-    }
+    const char* current = Settings::multicastTtlName(mcastTtl);
     if (current == nullptr) {
-      mcastTtl = REGION;
-      current = "REGION";
+      mcastTtl = Settings::kFallbackMulticastTtl;
+      current = Settings::multicastTtlName(mcastTtl);
     }
-    std::printf(
-        "Enter MulticastTTL (HOST, SUBNET, SITE, REGION, CONTINENT, UNLIMITED) [%s]> ", current);
+    std::printf("Enter MulticastTTL (%s) [%s]> ", Settings::multicastTtlList(), current);
     bool tooLong = false;
     if (!readAnswer(answer, sizeof answer, &tooLong)) return false;
     if (!tooLong && answer[0] == '\0') return true;
-    for (const auto& scope : kScopes) {
-      if (!tooLong && equalsIgnoringCase(answer, scope.word)) {
-        mcastTtl = scope.value;
-        return true;
-      }
+    const SettingReading<MulticastScope> scope = Settings::readMulticastTtl(answer);
+    if (!tooLong && scope.ok()) {
+      mcastTtl = scope.value;
+      return true;
     }
     rejectAnswer(answer);
   }
@@ -281,15 +244,17 @@ void Server::promptUserLimit() {
   if (running) return;  // the slots of a running service stay as they are
   char answer[TEXT_LINE_SIZE];
   for (;;) {
-    std::printf("Enter user limit (2-25) [%d]> ", static_cast<int>(capacity));
+    const NumberRange range = Settings::kUserLimit;
+    std::printf("Enter user limit (%d-%d) [%d]> ", range.lowest, range.highest,
+                static_cast<int>(capacity));
     bool tooLong = false;
     if (!readAnswer(answer, sizeof answer, &tooLong)) return;
     if (!tooLong && answer[0] == '\0') return;
-    std::int64_t limit = readRangedNumber(answer);
-    if (!tooLong && limit >= 2 && limit <= 25) {
-      capacity = static_cast<std::int32_t>(limit);
+    const SettingReading<std::int64_t> limit = Settings::readNumber(answer, range);
+    if (!tooLong && limit.ok()) {
+      capacity = static_cast<std::int32_t>(limit.value);
       return;
     }
-    std::printf("Invalid setting: %s.  Range is 2 - 25.\n", answer);
+    std::printf("Invalid setting: %s.  Range is %d - %d.\n", answer, range.lowest, range.highest);
   }
 }

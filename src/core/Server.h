@@ -28,6 +28,8 @@
 // recursive.
 //
 // The numeric settings are atomics: the console thread writes them while workers read them.
+// What each setting may hold (its words, its range, the multicast address test) is written once
+// in core/Settings.h; the values live here.
 #pragma once
 
 #include <atomic>
@@ -39,6 +41,7 @@
 #include <vector>
 
 #include "core/ServiceGate.h"
+#include "core/Settings.h"
 #include "platform/PlatformTypes.h"
 #include "platform/ServerSocket.h"
 #include "protocol/Transport.h"
@@ -50,21 +53,6 @@
 class ConnectionSlot;
 class Mutex;
 class Packet;
-
-enum SecurityLevel : std::int16_t { FREEFORALL = 1, LOGIN = 2, SECURE = 3 };
-
-// Multicast time-to-live scopes.
-enum MulticastScope : std::int32_t {
-  HOST = 0,
-  SUBNET = 1,
-  SITE = 32,
-  REGION = 64,
-  CONTINENT = 128,
-  UNLIMITED = 255
-};
-
-// The most users a service runs with (one worker thread per slot); start refuses more.
-inline constexpr std::int32_t MAX_CAPACITY = 1000;
 
 // The longest user name and password the console accepts for a new account.
 inline constexpr int MAX_USER_NAME_LENGTH = 8;
@@ -306,7 +294,7 @@ class Server : public ServerBase {
   char* errorLogFile;
   std::atomic<std::uint16_t> mcastPort;
   std::atomic<std::int32_t> mcastTtl;
-  char mcastAddress[16];  // under settingsLock
+  char mcastAddress[Settings::kMulticastAddressSize];  // under settingsLock
   ServerSocket listener;  // its localPort is the server port; touched by the console thread
 
   char localHostText[16];  // the listener's address as sent in senderHost; set by start

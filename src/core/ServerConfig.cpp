@@ -12,10 +12,6 @@
 
 namespace {
 
-bool startsWithLetter(const char* text) {
-  return (text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z');
-}
-
 // Splits at spaces only: runs of spaces are one separator, a tab is part of a word.
 char* nextWord(char*& cursor) {
   while (*cursor == ' ') ++cursor;
@@ -50,18 +46,15 @@ void Server::applyConfigLine(char* line) {
   char* value = nextWord(cursor);
   if (value == nullptr) return;
 
+  // A bad value is applied as it reads (Settings::read*): a keyword's fallback, a number as
+  // the C library reads it; the diagnostics refuse to start with what is out of range.
   if (equalsIgnoringCase(key, "port")) {
-    listener.localPort = static_cast<std::uint16_t>(readLeadingNumber(value));
+    listener.localPort =
+        static_cast<std::uint16_t>(Settings::readNumber(value, Settings::kPort).value);
   } else if (equalsIgnoringCase(key, "security")) {
-    if (equalsIgnoringCase(value, "SECURE")) {
-      securityLevel = SECURE;
-    } else if (equalsIgnoringCase(value, "LOGIN")) {
-      securityLevel = LOGIN;
-    } else {
-      securityLevel = FREEFORALL;
-    }
+    securityLevel = Settings::readSecurityLevel(value).value;
   } else if (equalsIgnoringCase(key, "hostcheck")) {
-    hostCheck = equalsIgnoringCase(value, "TRUE") ? 1 : 0;
+    hostCheck = Settings::readHostCheck(value).value;
   } else if (equalsIgnoringCase(key, "passwd")) {
     setPasswdFile(value);
   } else if (equalsIgnoringCase(key, "hosts")) {
@@ -73,31 +66,19 @@ void Server::applyConfigLine(char* line) {
   } else if (equalsIgnoringCase(key, "mcastaddress")) {
     applyMcastAddress(value);
   } else if (equalsIgnoringCase(key, "mcastport")) {
-    mcastPort = static_cast<std::uint16_t>(readLeadingNumber(value));
+    mcastPort = static_cast<std::uint16_t>(Settings::readNumber(value, Settings::kPort).value);
   } else if (equalsIgnoringCase(key, "mcast-ttl")) {
-    if (equalsIgnoringCase(value, "HOST")) {
-      mcastTtl = HOST;
-    } else if (equalsIgnoringCase(value, "SUBNET")) {
-      mcastTtl = SUBNET;
-    } else if (equalsIgnoringCase(value, "SITE")) {
-      mcastTtl = SITE;
-    } else if (equalsIgnoringCase(value, "CONTINENT")) {
-      mcastTtl = CONTINENT;
-    } else if (equalsIgnoringCase(value, "UNLIMITED")) {
-      mcastTtl = UNLIMITED;
-    } else {
-      mcastTtl = REGION;
-    }
+    mcastTtl = Settings::readMulticastTtl(value).value;
   } else if (equalsIgnoringCase(key, "capacity")) {
-    capacity = clampToInt32(readLeadingNumber(value));
+    capacity = clampToInt32(Settings::readNumber(value, Settings::kCapacity).value);
   } else if (equalsIgnoringCase(key, "logintimeout")) {
-    std::int32_t seconds = clampToInt32(readLeadingNumber(value));
-    loginTimeout = seconds > 0 ? seconds : 0;
+    const std::int64_t seconds = Settings::readNumber(value, Settings::kLoginTimeout).value;
+    loginTimeout = static_cast<std::int32_t>(Settings::kLoginTimeout.clamp(seconds));
   }
 }
 
 void Server::applyMcastAddress(const char* value) {
-  if (startsWithLetter(value)) {
+  if (Settings::isHostName(value)) {
     char resolved[16];
     if (resolveHostName(value, resolved)) {
       setMcastAddress(resolved);
@@ -107,7 +88,8 @@ void Server::applyMcastAddress(const char* value) {
     }
     return;
   }
-  if (std::strlen(value) > sizeof mcastAddress - 1) {
+  // The file's address is otherwise taken unchecked: the diagnostics judge it before a start.
+  if (Settings::checkMulticastAddress(value) == SettingProblem::TooLong) {
     // Cutting would silently make another address of it; keep the previous one instead.
     char message[TEXT_LINE_SIZE + 64];
     std::snprintf(message, sizeof message,

@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/MulticastAddress.h"
 #include "core/NamedLock.h"
 #include "core/Server.h"
+#include "core/Settings.h"
 #include "platform/FileSystem.h"
 #include "platform/Mutex.h"
 #include "platform/Network.h"
@@ -94,38 +94,38 @@ Bool16 Server::runDiagnostics() {
   if (!Mutex::sharedNamesUsable(reason, sizeof reason)) {
     fail(std::string("\n\tCannot lock the data files: ") + reason);
   }
-  if (level != FREEFORALL && level != LOGIN && level != SECURE) {
-    fail("\n\tInvalid security setting (Must be FREEFORALL, LOGIN, SECURE)");
-  }
-  if (listener.localPort < 1024) {
-    std::snprintf(line, sizeof line, "\n\tInvalid server port: %d (1024 - 65535)",
-                  static_cast<int>(listener.localPort));
+  if (Settings::securityLevelName(level) == nullptr) {
+    std::snprintf(line, sizeof line, "\n\tInvalid security setting (Must be %s)",
+                  Settings::securityLevelList());
     fail(line);
   }
-  char address[16];
+  const NumberRange ports = Settings::kPort;
+  if (!ports.contains(listener.localPort)) {
+    std::snprintf(line, sizeof line, "\n\tInvalid server port: %d (%d - %d)",
+                  static_cast<int>(listener.localPort), ports.lowest, ports.highest);
+    fail(line);
+  }
+  char address[Settings::kMulticastAddressSize];
   getMcastAddress(address, sizeof address);
-  if (address[0] == '\0') {
+  const SettingProblem addressProblem = Settings::checkMulticastAddress(address);
+  if (addressProblem == SettingProblem::Missing) {
     fail("\n\tNo Multicast Group address has been specified!");
-  } else if (!isMulticastAddress(address)) {
-    std::snprintf(line, sizeof line,
-                  "\n\tMulticast Group address %s is invalid! (Valid range: 224.0.0.0 - "
-                  "239.255.255.255)",
-                  address);
+  } else if (addressProblem != SettingProblem::None) {
+    std::snprintf(line, sizeof line, "\n\tMulticast Group address %s is invalid! (Valid range: %s)",
+                  address, Settings::kMulticastRange);
     fail(line);
   }
-  if (mcastPort < 1024) {
-    std::snprintf(line, sizeof line, "\n\tInvalid Multicast port: %d (1024 - 65535)",
-                  static_cast<int>(mcastPort));
+  if (!ports.contains(mcastPort)) {
+    std::snprintf(line, sizeof line, "\n\tInvalid Multicast port: %d (%d - %d)",
+                  static_cast<int>(mcastPort), ports.lowest, ports.highest);
     fail(line);
   }
-  const std::int32_t ttl = mcastTtl;
-  if (ttl != HOST && ttl != SUBNET && ttl != SITE && ttl != REGION && ttl != CONTINENT &&
-      ttl != UNLIMITED) {
-    fail("\n\tInvalid Multicast TTL");
-  }
+  if (Settings::multicastTtlName(mcastTtl) == nullptr) fail("\n\tInvalid Multicast TTL");
   const std::int32_t users_ = capacity;
-  if (users_ < 0 || users_ > MAX_CAPACITY) {
-    std::snprintf(line, sizeof line, "\n\tInvalid user limit: %d (0 - %d)", users_, MAX_CAPACITY);
+  const NumberRange capacities = Settings::kCapacity;
+  if (!capacities.contains(users_)) {
+    std::snprintf(line, sizeof line, "\n\tInvalid user limit: %d (%d - %d)", users_,
+                  capacities.lowest, capacities.highest);
     fail(line);
   }
   if (failed) {

@@ -46,7 +46,7 @@ void restoreDefaults(Server& server) {
   server.loginTimeout = 60;
 }
 
-struct Settings {
+struct SettingValues {
   std::uint16_t port;
   int level;
   int hostCheck;
@@ -54,7 +54,7 @@ struct Settings {
   std::uint16_t mcastPort;
   std::int32_t mcastTtl, capacity, loginTimeout;
 
-  bool operator==(const Settings&) const = default;
+  bool operator==(const SettingValues&) const = default;
 };
 
 std::string path(const Server& server, char* (Server::*get)(char*, std::size_t) const) {
@@ -63,21 +63,21 @@ std::string path(const Server& server, char* (Server::*get)(char*, std::size_t) 
   return buffer;
 }
 
-Settings settingsOf(const Server& server) {
+SettingValues settingsOf(const Server& server) {
   char address[sizeof server.mcastAddress];
   server.getMcastAddress(address, sizeof address);
-  return Settings{server.listener.localPort,
-                  static_cast<int>(server.securityLevel.load()),
-                  static_cast<int>(server.hostCheck.load()),
-                  path(server, &Server::getPasswdFile),
-                  path(server, &Server::getHostsFile),
-                  path(server, &Server::getConnectionLogFile),
-                  path(server, &Server::getErrorLogFile),
-                  address,
-                  server.mcastPort.load(),
-                  server.mcastTtl.load(),
-                  server.capacity.load(),
-                  server.loginTimeout.load()};
+  return SettingValues{server.listener.localPort,
+                       static_cast<int>(server.securityLevel.load()),
+                       static_cast<int>(server.hostCheck.load()),
+                       path(server, &Server::getPasswdFile),
+                       path(server, &Server::getHostsFile),
+                       path(server, &Server::getConnectionLogFile),
+                       path(server, &Server::getErrorLogFile),
+                       address,
+                       server.mcastPort.load(),
+                       server.mcastTtl.load(),
+                       server.capacity.load(),
+                       server.loginTimeout.load()};
 }
 
 // A path is one word of one line: not empty, no space, within a line's piece.
@@ -86,14 +86,11 @@ bool isWord(const std::string& text) {
          text.find('/') == std::string::npos;
 }
 
-void checkRanges(const Settings& settings) {
-  FUZZ_CHECK(settings.level == FREEFORALL || settings.level == LOGIN || settings.level == SECURE);
+void checkRanges(const SettingValues& settings) {
+  FUZZ_CHECK(Settings::securityLevelName(settings.level) != nullptr);
   FUZZ_CHECK(settings.hostCheck == 0 || settings.hostCheck == 1);
-  static const std::int32_t kScopes[] = {HOST, SUBNET, SITE, REGION, CONTINENT, UNLIMITED};
-  bool knownScope = false;
-  for (std::int32_t scope : kScopes) knownScope = knownScope || settings.mcastTtl == scope;
-  FUZZ_CHECK(knownScope);
-  FUZZ_CHECK(settings.loginTimeout >= 0);
+  FUZZ_CHECK(Settings::multicastTtlName(settings.mcastTtl) != nullptr);
+  FUZZ_CHECK(Settings::kLoginTimeout.contains(settings.loginTimeout));
   FUZZ_CHECK(settings.mcastAddress.size() <= 15);
   FUZZ_CHECK(settings.mcastAddress.find(' ') == std::string::npos);
   FUZZ_CHECK(isWord(settings.passwd) && isWord(settings.hosts));
@@ -123,7 +120,7 @@ std::string tamed(const std::uint8_t* data, std::size_t size) {
   return text;
 }
 
-Settings readInto(Server& server, const std::string& content) {
+SettingValues readInto(Server& server, const std::string& content) {
   writeFile(kConfigName, reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
   restoreDefaults(server);
   FUZZ_CHECK(server.readConfigFile(kConfigName));
@@ -146,9 +143,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string content = tamed(data, size);
   InFuzzFolder inside;
 
-  Settings plain = readInto(server, content);
+  SettingValues plain = readInto(server, content);
   checkRanges(plain);
-  Settings carriageReturns = readInto(server, withCarriageReturns(content));
+  SettingValues carriageReturns = readInto(server, withCarriageReturns(content));
   FUZZ_CHECK(plain == carriageReturns);
   removeOtherFiles();
   return 0;
