@@ -23,7 +23,12 @@ void copyAddressText(char (&field)[16], const char* text) {
   std::memcpy(field, text, length < sizeof field - 1 ? length : sizeof field - 1);
 }
 
-Socket::Socket() : localPort(0), localAddress{}, handle(INVALID_SOCKET_HANDLE) {}
+Socket::Socket()
+    : localPort(0),
+      localAddress{},
+      handle(INVALID_SOCKET_HANDLE),
+      nonBlocking_(false),
+      shutDown_(false) {}
 
 Socket::Socket(std::uint16_t port) : Socket() { localPort = port; }
 

@@ -17,6 +17,8 @@ Bool16 Socket::close() {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
   if (::close(static_cast<int>(handle)) != 0) return 0;
   handle = INVALID_SOCKET_HANDLE;
+  nonBlocking_ = false;
+  shutDown_ = false;
   return 1;
 }
 

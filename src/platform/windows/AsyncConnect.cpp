@@ -2,8 +2,6 @@
 
 #include "platform/AsyncConnect.h"
 
-#include "platform/windows/SocketStates.h"
-
 namespace {
 
 void readLocalEnd(StreamSocket& socket) {

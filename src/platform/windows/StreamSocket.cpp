@@ -3,10 +3,9 @@
 #include "platform/StreamSocket.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
-
-#include "platform/windows/SocketStates.h"
 
 static_assert(StreamSocket::PEEK == MSG_PEEK, "the peek flag must be the platform's");
 
@@ -84,15 +83,15 @@ DWORD timeoutOf(SocketHandle handle, int option) {
 // Waits until the socket can be read from (or written to) without blocking, in steps that
 // notice a shutdown by another thread, for at most the socket's own time-out. False when the
 // socket was shut down, the time-out passed or the wait failed.
-bool waitUntilReady(SocketHandle handle, bool forWriting) {
+bool waitUntilReady(SocketHandle handle, const std::atomic<bool>& shutDown, bool forWriting) {
   const DWORD timeout = timeoutOf(handle, forWriting ? SO_SNDTIMEO : SO_RCVTIMEO);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
   for (;;) {
-    if (SocketStates::isShutDown(handle)) return false;
+    if (shutDown) return false;
     fd_set set;
     FD_ZERO(&set);
     FD_SET(native(handle), &set);
-    timeval step{0, SocketStates::WAIT_STEP_MILLISECONDS * 1000};
+    timeval step{0, WAIT_STEP_MILLISECONDS * 1000};
     int ready = ::select(0, forWriting ? nullptr : &set, forWriting ? &set : nullptr, nullptr,
                          &step);
     if (ready != 0) return ready > 0;
@@ -117,9 +116,9 @@ std::int32_t sendWithoutBlocking(SocketHandle handle, const char* data, std::int
 
 std::int32_t StreamSocket::receive(void* buffer, std::int32_t length, int flags) {
   if (handle == INVALID_SOCKET_HANDLE || length < 0) return -1;
-  const bool blocking = !SocketStates::isNonBlocking(handle);
+  const bool blocking = !nonBlocking_;
   for (;;) {
-    if (blocking && !waitUntilReady(handle, false)) return -1;
+    if (blocking && !waitUntilReady(handle, shutDown_, false)) return -1;
     int received = ::recv(native(handle), static_cast<char*>(buffer), length, flags);
     if (received != SOCKET_ERROR) return received;
     // Ready, then nothing after all (a reset that took the bytes back): a blocking receive
@@ -130,7 +129,7 @@ std::int32_t StreamSocket::receive(void* buffer, std::int32_t length, int flags)
 
 std::int32_t StreamSocket::send(const void* data, std::int32_t length, int flags) {
   if (handle == INVALID_SOCKET_HANDLE || length < 0) return -1;
-  if (SocketStates::isNonBlocking(handle)) {
+  if (nonBlocking_) {
     int sent = ::send(native(handle), static_cast<const char*>(data), length, flags);
     return sent == SOCKET_ERROR ? -1 : sent;
   }
@@ -142,7 +141,7 @@ std::int32_t StreamSocket::send(const void* data, std::int32_t length, int flags
     if (sent < 0) return total > 0 ? total : -1;
     total += sent;
     if (total == length) return total;
-    if (!waitUntilReady(handle, true)) return total > 0 ? total : -1;
+    if (!waitUntilReady(handle, shutDown_, true)) return total > 0 ? total : -1;
   }
 }
 
@@ -158,15 +157,15 @@ int StreamSocket::waitForData(int milliseconds) {
       std::chrono::steady_clock::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
   for (;;) {
     // Given up by another thread (shutdownBoth): nothing more will be read here.
-    if (SocketStates::isShutDown(handle)) return -1;
-    long long left = SocketStates::WAIT_STEP_MILLISECONDS;
+    if (shutDown_) return -1;
+    long long left = WAIT_STEP_MILLISECONDS;
     if (!forever) {
       left = std::chrono::duration_cast<std::chrono::milliseconds>(
                  deadline - std::chrono::steady_clock::now())
                  .count();
       if (left < 0) left = 0;
     }
-    long long step = std::min<long long>(left, SocketStates::WAIT_STEP_MILLISECONDS);
+    long long step = std::min<long long>(left, WAIT_STEP_MILLISECONDS);
     fd_set set;
     FD_ZERO(&set);
     FD_SET(native(handle), &set);
@@ -204,7 +203,7 @@ Bool16 StreamSocket::connect() {
   address.sin_port = htons(peerPort);
   address.sin_addr.s_addr = ::inet_addr(peerAddress);
   // The connection is made in Winsock's blocking mode, which gives it the system's own
-  // time-out; from then on the socket does not block (see SocketStates.h).
+  // time-out; from then on the socket does not block (see neverBlock in WindowsApi.h).
   if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return 0;
   if (!neverBlock(socket)) return 0;
   readEnd(handle, false, &localPort, localAddress);
