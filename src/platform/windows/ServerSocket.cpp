@@ -5,28 +5,6 @@
 #include <chrono>
 #include <cstring>
 
-ServerSocket::ServerSocket(std::uint16_t port, std::uint16_t backlog_)
-    : Socket(port), backlog(backlog_) {}
-
-ServerSocket::ServerSocket(std::uint16_t port, const char* address, std::uint16_t backlog_)
-    : Socket(port, address), backlog(backlog_) {}
-
-ServerSocket::~ServerSocket() = default;
-
-Bool16 ServerSocket::open() {
-  SOCKET socket = openTcpSocket();
-  if (socket == INVALID_SOCKET) {
-    handle = INVALID_SOCKET_HANDLE;
-    return 0;
-  }
-  handle = static_cast<SocketHandle>(socket);
-  // No SO_REUSEADDR: Windows lets a listener bind a port whose old connections linger after a
-  // stop without it, and with it would let this listener take a port that another one holds.
-  if (!bindLocal()) return 0;
-  if (::listen(socket, backlog) != 0) return 0;
-  return 1;
-}
-
 SocketHandle ServerSocket::accept(void* peerAddress) {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
   const SOCKET listener = static_cast<SOCKET>(handle);
@@ -62,15 +40,4 @@ SocketHandle ServerSocket::accept(void* peerAddress) {
   keepFromChildren(accepted);
   if (peerAddress != nullptr) std::memcpy(peerAddress, &address, sizeof address);
   return static_cast<SocketHandle>(accepted);
-}
-
-std::uint16_t ServerSocket::boundPort() {
-  if (handle == INVALID_SOCKET_HANDLE) return 0;
-  sockaddr_in address{};
-  int length = sizeof address;
-  if (::getsockname(static_cast<SOCKET>(handle), reinterpret_cast<sockaddr*>(&address),
-                    &length) != 0) {
-    return 0;
-  }
-  return ntohs(address.sin_port);
 }

@@ -32,15 +32,6 @@ SOCKET native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
 
 }  // namespace
 
-Bool16 Socket::close() {
-  if (handle == INVALID_SOCKET_HANDLE) return 0;
-  if (::closesocket(native(handle)) != 0) return 0;
-  handle = INVALID_SOCKET_HANDLE;
-  nonBlocking_ = false;
-  shutDown_ = false;
-  return 1;
-}
-
 Bool16 Socket::shutdownBoth() {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
   // Winsock shuts down only connected sockets, and does not wake a thread that waits on one:
@@ -62,14 +53,6 @@ Bool16 Socket::shutdownSend() {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
   // Not marked: the socket still receives, and its waits go on.
   return ::shutdown(native(handle), SD_SEND) == 0 ? 1 : 0;
-}
-
-bool Socket::bindLocal() {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(localPort);
-  address.sin_addr.s_addr = localAddress[0] != '\0' ? ::inet_addr(localAddress) : htonl(INADDR_ANY);
-  return ::bind(native(handle), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
 Bool16 Socket::setNonBlocking() {
@@ -94,7 +77,7 @@ namespace {
 // another thread. A socket that has been shut down is "ready": the next call will not block,
 // and it reports what happened.
 Bool16 waitFor(SocketHandle handle, const std::atomic<bool>& shutDown, long seconds,
-              long microseconds, bool forWriting) {
+               long microseconds, bool forWriting) {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
   long long total = static_cast<long long>(seconds) * 1000000 + microseconds;
   if (total < 0) total = 0;

@@ -5,69 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
-
-static_assert(StreamSocket::PEEK == MSG_PEEK, "the peek flag must be the platform's");
 
 namespace {
 
 SOCKET native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
-
-// Reads one end of a connected handle; false (fields untouched) when it cannot be determined.
-bool readEnd(SocketHandle handle, bool remote, std::uint16_t* port, char (&text)[16]) {
-  if (handle == INVALID_SOCKET_HANDLE) return false;
-  sockaddr_in address{};
-  int length = sizeof address;
-  int result =
-      remote ? ::getpeername(native(handle), reinterpret_cast<sockaddr*>(&address), &length)
-             : ::getsockname(native(handle), reinterpret_cast<sockaddr*>(&address), &length);
-  if (result != 0 || address.sin_family != AF_INET) return false;
-  char dotted[INET_ADDRSTRLEN];
-  if (::inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted) == nullptr) return false;
-  *port = ntohs(address.sin_port);
-  copyAddressText(text, dotted);
-  return true;
-}
-
-}  // namespace
-
-StreamSocket::StreamSocket() : Socket(), peerPort(0), peerAddress{} {}
-
-StreamSocket::StreamSocket(std::uint16_t peerPort_, const char* peerAddress_) : StreamSocket() {
-  peerPort = peerPort_;
-  copyAddressText(peerAddress, peerAddress_);
-}
-
-StreamSocket::StreamSocket(std::uint16_t peerPort_, const char* peerAddress_,
-                           std::uint16_t localPort_, const char* localAddress_)
-    : Socket(localPort_, localAddress_), peerPort(peerPort_), peerAddress{} {
-  copyAddressText(peerAddress, peerAddress_);
-}
-
-StreamSocket::StreamSocket(SocketHandle handle_) : StreamSocket() {
-  handle = handle_;
-  if (handle != INVALID_SOCKET_HANDLE) neverBlock(native(handle));
-  readEnd(handle, true, &peerPort, peerAddress);
-  readEnd(handle, false, &localPort, localAddress);
-}
-
-StreamSocket::StreamSocket(SocketHandle handle_, std::uint16_t peerPort_, const char* peerAddress_)
-    : StreamSocket(peerPort_, peerAddress_) {
-  handle = handle_;
-  if (handle != INVALID_SOCKET_HANDLE) neverBlock(native(handle));
-  readEnd(handle, false, &localPort, localAddress);
-}
-
-StreamSocket::StreamSocket(SocketHandle handle_, std::uint16_t peerPort_, const char* peerAddress_,
-                           std::uint16_t localPort_, const char* localAddress_)
-    : StreamSocket(peerPort_, peerAddress_, localPort_, localAddress_) {
-  handle = handle_;
-  if (handle != INVALID_SOCKET_HANDLE) neverBlock(native(handle));
-}
-
-StreamSocket::~StreamSocket() = default;
-
-namespace {
 
 // A time-out option of the socket (SO_RCVTIMEO or SO_SNDTIMEO) in milliseconds; 0 for none.
 DWORD timeoutOf(SocketHandle handle, int option) {
@@ -188,33 +129,4 @@ std::int32_t StreamSocket::unacknowledgedBytes() {
   // Winsock reports what is in flight (SIO_TCP_INFO), but not what still waits in the socket's
   // own send buffer for room in the peer's window: it cannot say that the peer has it all.
   return -1;
-}
-
-Bool16 StreamSocket::connect() {
-  SOCKET socket = openTcpSocket();
-  if (socket == INVALID_SOCKET) {
-    handle = INVALID_SOCKET_HANDLE;
-    return 0;
-  }
-  handle = static_cast<SocketHandle>(socket);
-  if (!bindLocal()) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(peerPort);
-  address.sin_addr.s_addr = ::inet_addr(peerAddress);
-  // The connection is made in Winsock's blocking mode, which gives it the system's own
-  // time-out; from then on the socket does not block (see neverBlock in WindowsApi.h).
-  if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return 0;
-  if (!neverBlock(socket)) return 0;
-  readEnd(handle, false, &localPort, localAddress);
-  return 1;
-}
-
-void StreamSocket::setPeerAddress(const char* address) { copyAddressText(peerAddress, address); }
-
-char* StreamSocket::getPeerAddress(char* buffer, std::size_t size) const {
-  if (buffer == nullptr || size == 0) return buffer;
-  std::strncpy(buffer, peerAddress, size - 1);
-  buffer[size - 1] = '\0';
-  return buffer;
 }
