@@ -6,6 +6,7 @@
 // own lock; shutdownBoth may be called from any thread to wake a blocked call.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -82,6 +83,12 @@ class Socket {
 
   // Binds the open handle to localPort on localAddress (every interface when empty).
   bool bindLocal();
+
+  // What a system may not report about the handle, kept here for the backends that need it
+  // (Winsock reports neither): whether the interface has the socket in non-blocking mode, and
+  // whether shutdownBoth has given it up. Waits in other threads read them; close clears both.
+  std::atomic<bool> nonBlocking_;
+  std::atomic<bool> shutDown_;
 };
 
 // Copies at most 15 characters of text into a 16-byte address field and terminates it.

@@ -187,6 +187,23 @@ TEST_F(ServerSocketTest, DestroyingAClosedSocketLeavesAReusedDescriptorAlone) {
   EXPECT_TRUE(second->close());
 }
 
+// What shutdownBoth marks belongs to the handle it gave up: the same object opened again
+// accepts as a new one would.
+TEST_F(ServerSocketTest, ListenerGivenUpClosedAndOpenedAgainAcceptsAgain) {
+  auto listener = openListener();
+  ASSERT_NE(listener, nullptr);
+  ASSERT_TRUE(listener->setNonBlocking());
+  ASSERT_TRUE(listener->shutdownBoth());
+  ASSERT_TRUE(listener->close());
+  ASSERT_TRUE(listener->open());
+  listener->setReceiveTimeout(kTimeoutSeconds);
+  auto client = connectTo(listener->boundPort());
+  ASSERT_NE(client, nullptr);
+  SocketHandle accepted = listener->accept(nullptr);
+  EXPECT_GT(accepted, 0);
+  StreamSocket server(accepted);
+}
+
 TEST_F(ServerSocketTest, AddressTextIsCutToFifteenCharacters) {
   ServerSocket listener(0, "12345678901234567890", 5);
   EXPECT_STREQ(listener.localAddress, "123456789012345");
@@ -377,6 +394,31 @@ TEST_F(StreamSocketTest, NonBlockingReceiveWithNoDataFailsAtOnceAndBlockingComes
   ASSERT_EQ(client->send("late", 4, 0), 4);
   receiver.join();
   EXPECT_EQ(received, 4);  // it waited for the bytes instead of failing
+}
+
+// A socket made non-blocking and given up, then closed and connected again, is blocking and
+// open again: its receive waits for bytes that come late.
+TEST_F(StreamSocketTest, SocketGivenUpClosedAndConnectedAgainWaitsForBytes) {
+  ASSERT_TRUE(client->setNonBlocking());
+  ASSERT_TRUE(client->shutdownBoth());
+  ASSERT_TRUE(client->close());
+  client->localPort = 0;  // the old connection's port is still taken
+  ASSERT_TRUE(client->connect());
+  client->setReceiveTimeout(kTimeoutSeconds);
+  StreamSocket again(listener->accept(nullptr));
+  ASSERT_NE(again.handle, 0);
+  std::atomic<bool> started{false};
+  std::int32_t received = 0;
+  char buffer[8];
+  std::thread receiver([&] {
+    started = true;
+    received = client->receive(buffer, sizeof buffer, 0);
+  });
+  while (!started.load()) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(again.send("late", 4, 0), 4);
+  receiver.join();
+  EXPECT_EQ(received, 4);
 }
 
 TEST_F(StreamSocketTest, OptionSettersAndGettersRoundTrip) {

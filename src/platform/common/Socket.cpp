@@ -1,14 +1,8 @@
-// The part of Socket that is the same on every system: its address fields, and the options
-// that carry a plain integer (or the linger pair), set through setOption and getOption with
-// each system's own constants. Opening, closing, waiting, the time-outs and the keep-alive
-// timing are each backend's.
-#ifdef _WIN32
-#include "platform/windows/WindowsApi.h"
-#else
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#endif
+// The part of Socket that is the same on every system: its address fields, closing and
+// binding over the socket shim, and the options that carry a plain integer (or the linger
+// pair), set through setOption and getOption with each system's own constants. Shutting down,
+// the blocking mode, waiting, the time-outs and the keep-alive timing are each backend's.
+#include "platform/common/SocketShim.h"
 
 #include "platform/Socket.h"
 
@@ -23,7 +17,12 @@ void copyAddressText(char (&field)[16], const char* text) {
   std::memcpy(field, text, length < sizeof field - 1 ? length : sizeof field - 1);
 }
 
-Socket::Socket() : localPort(0), localAddress{}, handle(INVALID_SOCKET_HANDLE) {}
+Socket::Socket()
+    : localPort(0),
+      localAddress{},
+      handle(INVALID_SOCKET_HANDLE),
+      nonBlocking_(false),
+      shutDown_(false) {}
 
 Socket::Socket(std::uint16_t port) : Socket() { localPort = port; }
 
@@ -33,6 +32,20 @@ Socket::Socket(std::uint16_t port, const char* address) : Socket(port) {
 
 Socket::~Socket() {
   if (handle != INVALID_SOCKET_HANDLE) close();
+}
+
+Bool16 Socket::close() {
+  if (handle == INVALID_SOCKET_HANDLE) return 0;
+  if (!SocketShim::closeHandle(handle)) return 0;
+  handle = INVALID_SOCKET_HANDLE;
+  nonBlocking_ = false;
+  shutDown_ = false;
+  return 1;
+}
+
+bool Socket::bindLocal() {
+  std::uint32_t address = localAddress[0] != '\0' ? ::inet_addr(localAddress) : htonl(INADDR_ANY);
+  return SocketShim::bindHandle(handle, SocketShim::ipv4Address(localPort, address));
 }
 
 void Socket::setLocalAddress(const char* address) { copyAddressText(localAddress, address); }

@@ -1,6 +1,5 @@
 #include "platform/ServerSocket.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -8,30 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-
-ServerSocket::ServerSocket(std::uint16_t port, std::uint16_t backlog_)
-    : Socket(port), backlog(backlog_) {}
-
-ServerSocket::ServerSocket(std::uint16_t port, const char* address, std::uint16_t backlog_)
-    : Socket(port, address), backlog(backlog_) {}
-
-ServerSocket::~ServerSocket() = default;
-
-Bool16 ServerSocket::open() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    handle = INVALID_SOCKET_HANDLE;
-    return 0;
-  }
-  handle = fd;
-  // Without this a restart must wait for the old connections' TIME_WAIT to pass; a port held
-  // by another listener still refuses the bind.
-  int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (!bindLocal()) return 0;
-  if (::listen(fd, backlog) != 0) return 0;
-  return 1;
-}
 
 SocketHandle ServerSocket::accept(void* peerAddress) {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
@@ -53,13 +28,4 @@ SocketHandle ServerSocket::accept(void* peerAddress) {
   }
   if (peerAddress != nullptr) std::memcpy(peerAddress, &address, sizeof address);
   return fd;
-}
-
-std::uint16_t ServerSocket::boundPort() {
-  if (handle == INVALID_SOCKET_HANDLE) return 0;
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  if (::getsockname(static_cast<int>(handle), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    return 0;
-  return ntohs(address.sin_port);
 }

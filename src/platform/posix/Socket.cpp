@@ -1,24 +1,14 @@
 #include "platform/Socket.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-
-Bool16 Socket::close() {
-  if (handle == INVALID_SOCKET_HANDLE) return 0;
-  if (::close(static_cast<int>(handle)) != 0) return 0;
-  handle = INVALID_SOCKET_HANDLE;
-  return 1;
-}
 
 Bool16 Socket::shutdownBoth() {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
@@ -28,15 +18,6 @@ Bool16 Socket::shutdownBoth() {
 Bool16 Socket::shutdownSend() {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
   return ::shutdown(static_cast<int>(handle), SHUT_WR) == 0 ? 1 : 0;
-}
-
-bool Socket::bindLocal() {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(localPort);
-  address.sin_addr.s_addr = localAddress[0] != '\0' ? inet_addr(localAddress) : htonl(INADDR_ANY);
-  return ::bind(static_cast<int>(handle), reinterpret_cast<sockaddr*>(&address),
-                sizeof address) == 0;
 }
 
 Bool16 Socket::setNonBlocking() {

@@ -1,71 +1,14 @@
 #include "platform/StreamSocket.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #ifdef __linux__
 #include <linux/sockios.h>
 #endif
 
 #include <cerrno>
-#include <cstring>
-
-static_assert(StreamSocket::PEEK == MSG_PEEK, "the peek flag must be the platform's");
-
-namespace {
-
-// Reads one end of a connected handle; false (fields untouched) when it cannot be determined.
-bool readEnd(int fd, bool remote, std::uint16_t* port, char (&text)[16]) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  int result = remote ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length)
-                      : ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  if (result != 0 || address.sin_family != AF_INET) return false;
-  char dotted[INET_ADDRSTRLEN];
-  if (::inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted) == nullptr) return false;
-  *port = ntohs(address.sin_port);
-  copyAddressText(text, dotted);
-  return true;
-}
-
-}  // namespace
-
-StreamSocket::StreamSocket() : Socket(), peerPort(0), peerAddress{} {}
-
-StreamSocket::StreamSocket(std::uint16_t peerPort_, const char* peerAddress_) : StreamSocket() {
-  peerPort = peerPort_;
-  copyAddressText(peerAddress, peerAddress_);
-}
-
-StreamSocket::StreamSocket(std::uint16_t peerPort_, const char* peerAddress_,
-                           std::uint16_t localPort_, const char* localAddress_)
-    : Socket(localPort_, localAddress_), peerPort(peerPort_), peerAddress{} {
-  copyAddressText(peerAddress, peerAddress_);
-}
-
-StreamSocket::StreamSocket(SocketHandle handle_) : StreamSocket() {
-  handle = handle_;
-  readEnd(static_cast<int>(handle), true, &peerPort, peerAddress);
-  readEnd(static_cast<int>(handle), false, &localPort, localAddress);
-}
-
-StreamSocket::StreamSocket(SocketHandle handle_, std::uint16_t peerPort_, const char* peerAddress_)
-    : StreamSocket(peerPort_, peerAddress_) {
-  handle = handle_;
-  readEnd(static_cast<int>(handle), false, &localPort, localAddress);
-}
-
-StreamSocket::StreamSocket(SocketHandle handle_, std::uint16_t peerPort_, const char* peerAddress_,
-                           std::uint16_t localPort_, const char* localAddress_)
-    : StreamSocket(peerPort_, peerAddress_, localPort_, localAddress_) {
-  handle = handle_;
-}
-
-StreamSocket::~StreamSocket() = default;
 
 std::int32_t StreamSocket::receive(void* buffer, std::int32_t length, int flags) {
   if (handle == INVALID_SOCKET_HANDLE || length < 0) return -1;
@@ -126,34 +69,4 @@ std::int32_t StreamSocket::unacknowledgedBytes() {
 #else
   return -1;
 #endif
-}
-
-Bool16 StreamSocket::connect() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    handle = INVALID_SOCKET_HANDLE;
-    return 0;
-  }
-  handle = fd;
-  if (!bindLocal()) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(peerPort);
-  address.sin_addr.s_addr = inet_addr(peerAddress);
-  int result;
-  do {
-    result = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) return 0;
-  readEnd(fd, false, &localPort, localAddress);
-  return 1;
-}
-
-void StreamSocket::setPeerAddress(const char* address) { copyAddressText(peerAddress, address); }
-
-char* StreamSocket::getPeerAddress(char* buffer, std::size_t size) const {
-  if (buffer == nullptr || size == 0) return buffer;
-  std::strncpy(buffer, peerAddress, size - 1);
-  buffer[size - 1] = '\0';
-  return buffer;
 }

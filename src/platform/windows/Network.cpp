@@ -2,10 +2,6 @@
 
 #include "platform/Network.h"
 
-#include <cstring>
-
-#include "platform/Socket.h"
-
 bool ensureWinsock() {
   // Never cleaned up: the process's end does that, after every socket of it is gone.
   static const bool started = [] {
@@ -50,30 +46,6 @@ Bool16 startWinsock() {
 
 Bool16 stopWinsock() { return ::WSACleanup() == 0 ? 1 : 0; }
 
-bool resolveHostName(const char* name, char (&text)[16]) {
-  if (name == nullptr || name[0] == '\0' || !ensureWinsock()) return false;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-  char dotted[INET_ADDRSTRLEN];
-  auto* address = reinterpret_cast<sockaddr_in*>(found->ai_addr);
-  bool converted = ::inet_ntop(AF_INET, &address->sin_addr, dotted, sizeof dotted) != nullptr;
-  ::freeaddrinfo(found);
-  if (!converted) return false;
-  copyAddressText(text, dotted);
-  return true;
-}
-
-bool resolveOwnAddress(char (&text)[16]) {
-  if (!ensureWinsock()) return false;
-  char hostName[256];
-  if (::gethostname(hostName, sizeof hostName) != 0) return false;
-  hostName[sizeof hostName - 1] = '\0';
-  return resolveHostName(hostName, text);
-}
-
 std::uint32_t convertAddress(const char* text) {
   if (text == nullptr) return 0xFFFFFFFFu;
   return static_cast<std::uint32_t>(::inet_addr(text));
@@ -81,6 +53,3 @@ std::uint32_t convertAddress(const char* text) {
 
 // Winsock takes SOMAXCONN as "as many as is reasonable" and sets no cap to report.
 int largestListenBacklog() { return -1; }
-
-std::uint32_t networkToHost32(std::uint32_t value) { return ntohl(value); }
-std::uint32_t hostToNetwork32(std::uint32_t value) { return htonl(value); }

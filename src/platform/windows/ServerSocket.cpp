@@ -5,30 +5,6 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/windows/SocketStates.h"
-
-ServerSocket::ServerSocket(std::uint16_t port, std::uint16_t backlog_)
-    : Socket(port), backlog(backlog_) {}
-
-ServerSocket::ServerSocket(std::uint16_t port, const char* address, std::uint16_t backlog_)
-    : Socket(port, address), backlog(backlog_) {}
-
-ServerSocket::~ServerSocket() = default;
-
-Bool16 ServerSocket::open() {
-  SOCKET socket = openTcpSocket();
-  if (socket == INVALID_SOCKET) {
-    handle = INVALID_SOCKET_HANDLE;
-    return 0;
-  }
-  handle = static_cast<SocketHandle>(socket);
-  // No SO_REUSEADDR: Windows lets a listener bind a port whose old connections linger after a
-  // stop without it, and with it would let this listener take a port that another one holds.
-  if (!bindLocal()) return 0;
-  if (::listen(socket, backlog) != 0) return 0;
-  return 1;
-}
-
 SocketHandle ServerSocket::accept(void* peerAddress) {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
   const SOCKET listener = static_cast<SOCKET>(handle);
@@ -41,14 +17,14 @@ SocketHandle ServerSocket::accept(void* peerAddress) {
                    &length) != 0) {
     timeout = 0;
   }
-  const bool nonBlocking = SocketStates::isNonBlocking(handle);
+  const bool nonBlocking = nonBlocking_;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
   for (;;) {
-    if (SocketStates::isShutDown(handle)) return 0;
+    if (shutDown_) return 0;
     fd_set set;
     FD_ZERO(&set);
     FD_SET(listener, &set);
-    timeval step{0, nonBlocking ? 0 : SocketStates::WAIT_STEP_MILLISECONDS * 1000};
+    timeval step{0, nonBlocking ? 0 : WAIT_STEP_MILLISECONDS * 1000};
     int ready = ::select(0, &set, nullptr, nullptr, &step);
     if (ready < 0) return 0;
     if (ready > 0) break;
@@ -59,22 +35,9 @@ SocketHandle ServerSocket::accept(void* peerAddress) {
   int size = sizeof address;
   SOCKET accepted = ::accept(listener, reinterpret_cast<sockaddr*>(&address), &size);
   if (accepted == INVALID_SOCKET) return 0;
+  // In the interface the handle is blocking, as on every other system (the StreamSocket that
+  // takes it puts it in Winsock's non-blocking mode, see neverBlock in WindowsApi.h).
   keepFromChildren(accepted);
-  // A handle that was closed may come back for this socket: nothing of the old one applies. In
-  // the interface it is blocking, as on every other system (the StreamSocket that takes it puts
-  // it in Winsock's non-blocking mode, see SocketStates.h).
-  SocketStates::forget(static_cast<SocketHandle>(accepted));
   if (peerAddress != nullptr) std::memcpy(peerAddress, &address, sizeof address);
   return static_cast<SocketHandle>(accepted);
-}
-
-std::uint16_t ServerSocket::boundPort() {
-  if (handle == INVALID_SOCKET_HANDLE) return 0;
-  sockaddr_in address{};
-  int length = sizeof address;
-  if (::getsockname(static_cast<SOCKET>(handle), reinterpret_cast<sockaddr*>(&address),
-                    &length) != 0) {
-    return 0;
-  }
-  return ntohs(address.sin_port);
 }

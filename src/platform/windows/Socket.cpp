@@ -3,9 +3,8 @@
 #include "platform/Socket.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-
-#include "platform/windows/SocketStates.h"
 
 // The options that Windows 10 (1709) added for the keep-alive timing, where the headers do
 // not know them yet.
@@ -33,14 +32,6 @@ SOCKET native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
 
 }  // namespace
 
-Bool16 Socket::close() {
-  if (handle == INVALID_SOCKET_HANDLE) return 0;
-  if (::closesocket(native(handle)) != 0) return 0;
-  SocketStates::forget(handle);
-  handle = INVALID_SOCKET_HANDLE;
-  return 1;
-}
-
 Bool16 Socket::shutdownBoth() {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
   // Winsock shuts down only connected sockets, and does not wake a thread that waits on one:
@@ -54,7 +45,7 @@ Bool16 Socket::shutdownBoth() {
            listening != FALSE;
   }
   if (!shut) return 0;
-  SocketStates::markShutDown(handle);
+  shutDown_ = true;
   return 1;
 }
 
@@ -64,27 +55,19 @@ Bool16 Socket::shutdownSend() {
   return ::shutdown(native(handle), SD_SEND) == 0 ? 1 : 0;
 }
 
-bool Socket::bindLocal() {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(localPort);
-  address.sin_addr.s_addr = localAddress[0] != '\0' ? ::inet_addr(localAddress) : htonl(INADDR_ANY);
-  return ::bind(native(handle), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-}
-
 Bool16 Socket::setNonBlocking() {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
   u_long on = 1;
   if (::ioctlsocket(native(handle), FIONBIO, &on) != 0) return 0;
-  SocketStates::setNonBlocking(handle, true);
+  nonBlocking_ = true;
   return 1;
 }
 
 // Winsock's own mode stays non-blocking: this backend's blocking calls wait for the socket to
-// be ready first, and then make a call that cannot block (see SocketStates.h).
+// be ready first, and then make a call that cannot block (see neverBlock in WindowsApi.h).
 Bool16 Socket::setBlocking() {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
-  SocketStates::setNonBlocking(handle, false);
+  nonBlocking_ = false;
   return 1;
 }
 
@@ -93,18 +76,19 @@ namespace {
 // Waits with select, one socket in one set, in steps short enough to notice a shutdown made by
 // another thread. A socket that has been shut down is "ready": the next call will not block,
 // and it reports what happened.
-Bool16 waitFor(SocketHandle handle, long seconds, long microseconds, bool forWriting) {
+Bool16 waitFor(SocketHandle handle, const std::atomic<bool>& shutDown, long seconds,
+               long microseconds, bool forWriting) {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
   long long total = static_cast<long long>(seconds) * 1000000 + microseconds;
   if (total < 0) total = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(total);
   for (;;) {
-    if (SocketStates::isShutDown(handle)) return 1;
+    if (shutDown) return 1;
     auto left = std::chrono::duration_cast<std::chrono::microseconds>(
                     deadline - std::chrono::steady_clock::now())
                     .count();
     if (left < 0) left = 0;
-    long long step = std::min<long long>(left, SocketStates::WAIT_STEP_MILLISECONDS * 1000LL);
+    long long step = std::min<long long>(left, WAIT_STEP_MILLISECONDS * 1000LL);
     fd_set set;
     FD_ZERO(&set);
     FD_SET(native(handle), &set);
@@ -120,11 +104,11 @@ Bool16 waitFor(SocketHandle handle, long seconds, long microseconds, bool forWri
 }  // namespace
 
 Bool16 Socket::waitReadable(long seconds, long microseconds) {
-  return waitFor(handle, seconds, microseconds, false);
+  return waitFor(handle, shutDown_, seconds, microseconds, false);
 }
 
 Bool16 Socket::waitWritable(long seconds, long microseconds) {
-  return waitFor(handle, seconds, microseconds, true);
+  return waitFor(handle, shutDown_, seconds, microseconds, true);
 }
 
 Bool16 Socket::setOption(int level, int option, const void* value, int length) {

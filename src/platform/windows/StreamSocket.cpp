@@ -3,72 +3,12 @@
 #include "platform/StreamSocket.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <cstring>
-
-#include "platform/windows/SocketStates.h"
-
-static_assert(StreamSocket::PEEK == MSG_PEEK, "the peek flag must be the platform's");
 
 namespace {
 
 SOCKET native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
-
-// Reads one end of a connected handle; false (fields untouched) when it cannot be determined.
-bool readEnd(SocketHandle handle, bool remote, std::uint16_t* port, char (&text)[16]) {
-  if (handle == INVALID_SOCKET_HANDLE) return false;
-  sockaddr_in address{};
-  int length = sizeof address;
-  int result =
-      remote ? ::getpeername(native(handle), reinterpret_cast<sockaddr*>(&address), &length)
-             : ::getsockname(native(handle), reinterpret_cast<sockaddr*>(&address), &length);
-  if (result != 0 || address.sin_family != AF_INET) return false;
-  char dotted[INET_ADDRSTRLEN];
-  if (::inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted) == nullptr) return false;
-  *port = ntohs(address.sin_port);
-  copyAddressText(text, dotted);
-  return true;
-}
-
-}  // namespace
-
-StreamSocket::StreamSocket() : Socket(), peerPort(0), peerAddress{} {}
-
-StreamSocket::StreamSocket(std::uint16_t peerPort_, const char* peerAddress_) : StreamSocket() {
-  peerPort = peerPort_;
-  copyAddressText(peerAddress, peerAddress_);
-}
-
-StreamSocket::StreamSocket(std::uint16_t peerPort_, const char* peerAddress_,
-                           std::uint16_t localPort_, const char* localAddress_)
-    : Socket(localPort_, localAddress_), peerPort(peerPort_), peerAddress{} {
-  copyAddressText(peerAddress, peerAddress_);
-}
-
-StreamSocket::StreamSocket(SocketHandle handle_) : StreamSocket() {
-  handle = handle_;
-  if (handle != INVALID_SOCKET_HANDLE) neverBlock(native(handle));
-  readEnd(handle, true, &peerPort, peerAddress);
-  readEnd(handle, false, &localPort, localAddress);
-}
-
-StreamSocket::StreamSocket(SocketHandle handle_, std::uint16_t peerPort_, const char* peerAddress_)
-    : StreamSocket(peerPort_, peerAddress_) {
-  handle = handle_;
-  if (handle != INVALID_SOCKET_HANDLE) neverBlock(native(handle));
-  readEnd(handle, false, &localPort, localAddress);
-}
-
-StreamSocket::StreamSocket(SocketHandle handle_, std::uint16_t peerPort_, const char* peerAddress_,
-                           std::uint16_t localPort_, const char* localAddress_)
-    : StreamSocket(peerPort_, peerAddress_, localPort_, localAddress_) {
-  handle = handle_;
-  if (handle != INVALID_SOCKET_HANDLE) neverBlock(native(handle));
-}
-
-StreamSocket::~StreamSocket() = default;
-
-namespace {
 
 // A time-out option of the socket (SO_RCVTIMEO or SO_SNDTIMEO) in milliseconds; 0 for none.
 DWORD timeoutOf(SocketHandle handle, int option) {
@@ -84,15 +24,15 @@ DWORD timeoutOf(SocketHandle handle, int option) {
 // Waits until the socket can be read from (or written to) without blocking, in steps that
 // notice a shutdown by another thread, for at most the socket's own time-out. False when the
 // socket was shut down, the time-out passed or the wait failed.
-bool waitUntilReady(SocketHandle handle, bool forWriting) {
+bool waitUntilReady(SocketHandle handle, const std::atomic<bool>& shutDown, bool forWriting) {
   const DWORD timeout = timeoutOf(handle, forWriting ? SO_SNDTIMEO : SO_RCVTIMEO);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
   for (;;) {
-    if (SocketStates::isShutDown(handle)) return false;
+    if (shutDown) return false;
     fd_set set;
     FD_ZERO(&set);
     FD_SET(native(handle), &set);
-    timeval step{0, SocketStates::WAIT_STEP_MILLISECONDS * 1000};
+    timeval step{0, WAIT_STEP_MILLISECONDS * 1000};
     int ready = ::select(0, forWriting ? nullptr : &set, forWriting ? &set : nullptr, nullptr,
                          &step);
     if (ready != 0) return ready > 0;
@@ -117,9 +57,9 @@ std::int32_t sendWithoutBlocking(SocketHandle handle, const char* data, std::int
 
 std::int32_t StreamSocket::receive(void* buffer, std::int32_t length, int flags) {
   if (handle == INVALID_SOCKET_HANDLE || length < 0) return -1;
-  const bool blocking = !SocketStates::isNonBlocking(handle);
+  const bool blocking = !nonBlocking_;
   for (;;) {
-    if (blocking && !waitUntilReady(handle, false)) return -1;
+    if (blocking && !waitUntilReady(handle, shutDown_, false)) return -1;
     int received = ::recv(native(handle), static_cast<char*>(buffer), length, flags);
     if (received != SOCKET_ERROR) return received;
     // Ready, then nothing after all (a reset that took the bytes back): a blocking receive
@@ -130,7 +70,7 @@ std::int32_t StreamSocket::receive(void* buffer, std::int32_t length, int flags)
 
 std::int32_t StreamSocket::send(const void* data, std::int32_t length, int flags) {
   if (handle == INVALID_SOCKET_HANDLE || length < 0) return -1;
-  if (SocketStates::isNonBlocking(handle)) {
+  if (nonBlocking_) {
     int sent = ::send(native(handle), static_cast<const char*>(data), length, flags);
     return sent == SOCKET_ERROR ? -1 : sent;
   }
@@ -142,7 +82,7 @@ std::int32_t StreamSocket::send(const void* data, std::int32_t length, int flags
     if (sent < 0) return total > 0 ? total : -1;
     total += sent;
     if (total == length) return total;
-    if (!waitUntilReady(handle, true)) return total > 0 ? total : -1;
+    if (!waitUntilReady(handle, shutDown_, true)) return total > 0 ? total : -1;
   }
 }
 
@@ -158,15 +98,15 @@ int StreamSocket::waitForData(int milliseconds) {
       std::chrono::steady_clock::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
   for (;;) {
     // Given up by another thread (shutdownBoth): nothing more will be read here.
-    if (SocketStates::isShutDown(handle)) return -1;
-    long long left = SocketStates::WAIT_STEP_MILLISECONDS;
+    if (shutDown_) return -1;
+    long long left = WAIT_STEP_MILLISECONDS;
     if (!forever) {
       left = std::chrono::duration_cast<std::chrono::milliseconds>(
                  deadline - std::chrono::steady_clock::now())
                  .count();
       if (left < 0) left = 0;
     }
-    long long step = std::min<long long>(left, SocketStates::WAIT_STEP_MILLISECONDS);
+    long long step = std::min<long long>(left, WAIT_STEP_MILLISECONDS);
     fd_set set;
     FD_ZERO(&set);
     FD_SET(native(handle), &set);
@@ -189,33 +129,4 @@ std::int32_t StreamSocket::unacknowledgedBytes() {
   // Winsock reports what is in flight (SIO_TCP_INFO), but not what still waits in the socket's
   // own send buffer for room in the peer's window: it cannot say that the peer has it all.
   return -1;
-}
-
-Bool16 StreamSocket::connect() {
-  SOCKET socket = openTcpSocket();
-  if (socket == INVALID_SOCKET) {
-    handle = INVALID_SOCKET_HANDLE;
-    return 0;
-  }
-  handle = static_cast<SocketHandle>(socket);
-  if (!bindLocal()) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(peerPort);
-  address.sin_addr.s_addr = ::inet_addr(peerAddress);
-  // The connection is made in Winsock's blocking mode, which gives it the system's own
-  // time-out; from then on the socket does not block (see SocketStates.h).
-  if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return 0;
-  if (!neverBlock(socket)) return 0;
-  readEnd(handle, false, &localPort, localAddress);
-  return 1;
-}
-
-void StreamSocket::setPeerAddress(const char* address) { copyAddressText(peerAddress, address); }
-
-char* StreamSocket::getPeerAddress(char* buffer, std::size_t size) const {
-  if (buffer == nullptr || size == 0) return buffer;
-  std::strncpy(buffer, peerAddress, size - 1);
-  buffer[size - 1] = '\0';
-  return buffer;
 }

@@ -31,5 +31,15 @@ SOCKET openTcpSocket();
 void keepFromChildren(SOCKET socket);
 
 // Puts a socket in Winsock's non-blocking mode, where every stream socket of this backend stays
-// from the moment it is connected or adopted (see SocketStates.h); false when Winsock refuses.
+// from the moment it is connected or adopted, so that a send that must not block is a plain
+// send; false when Winsock refuses. Winsock can set a mode but not report it: whether the
+// interface has the socket in non-blocking mode is kept in the Socket object, and the
+// interface's blocking mode is made of waits: a blocking call waits until the socket is ready
+// (in steps, with the socket's own time-out), then makes a call that does not block.
 bool neverBlock(SOCKET socket);
+
+// Winsock refuses to shut down a listening socket, and does not wake a thread that waits on a
+// socket shut down under it: shutdownBoth marks the Socket object instead, and every wait of
+// this backend waits in steps of at most this many milliseconds and gives up once its socket
+// is marked.
+constexpr int WAIT_STEP_MILLISECONDS = 50;
