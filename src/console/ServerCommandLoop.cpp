@@ -1,5 +1,6 @@
 // The operator's command loop: one letter per line, the menu before every prompt.
 #include <cstdio>
+#include <cstring>
 
 #include "console/ConsoleInput.h"
 #include "core/Server.h"
@@ -21,16 +22,27 @@ void Server::printMenu() {
   std::printf("\t\tQ Quit\n\n");
 }
 
+int Server::readCommand() {
+  char line[64];
+  bool cut = false;
+  if (ConsoleInput::readLine(line, sizeof line, &cut) < 0) return 'Q';
+  // A command is a line of one letter, with spaces or tabs around it allowed: "please list the
+  // users" is not S for "stop", it is no command at all.
+  const char* text = line + std::strspn(line, " \t");
+  std::size_t length = std::strlen(text);
+  while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\t')) --length;
+  if (cut || length != 1) return 0;
+  const int letter = static_cast<unsigned char>(text[0]);
+  return letter >= 'a' && letter <= 'z' ? letter - 'a' + 'A' : letter;
+}
+
 void Server::commandLoop() {
   for (;;) {
     printMenu();
     ConsoleInput::prompt("Enter command> ");
-    int c = ConsoleInput::readCharacter();
     // The end of input acts as Q: there is nobody left to give commands.
-    int command = c < 0 ? 'Q' : c;
-    if (c >= 0 && c != '\n') ConsoleInput::discardLine();
+    const int command = readCommand();
     std::printf("\n");
-    if (command >= 'a' && command <= 'z') command = command - 'a' + 'A';
     switch (command) {
       case 'M':
         printMenu();

@@ -274,6 +274,9 @@ class Server : public ServerBase {
   // Runs until Q, or until the console input ends (which acts as Q).
   void commandLoop();
   void printMenu();
+  // The next command: its letter in upper case, 'Q' at the end of input, 0 for a line that is
+  // not one letter.
+  int readCommand();
 
   // --- the parts that own the shared state (declared before the fields that refer to them)
   ServiceGate gate;

@@ -1,11 +1,46 @@
-// The program: one server, configured from ".serverrc" in the working directory, driven by
-// the operator's commands until Q.
+// The program: one server, configured from ".serverrc" in the working directory (or the file
+// named by --config), driven by the operator's commands until Q, or serving without a console
+// until it is asked to stop (--serve). The exit status: 0 after Q or a stop request, 1 when the
+// service could not start (--serve) or the configuration has problems (--check), 2 for a
+// command line that cannot be used.
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
+#include "console/CommandLine.h"
 #include "core/Server.h"
 #include "platform/Network.h"
+#include "platform/StopSignal.h"
 
-int main() {
+#ifndef MSGSERVER_VERSION
+#define MSGSERVER_VERSION "unknown"
+#endif
+
+namespace {
+
+// Serves until a stop request: the service stops as P stops it, every user told; a second
+// request during that stop ends the program at once.
+int serve(Server& server) {
+  if (!server.start()) {
+    std::printf("Server not started.\n");
+    return 1;
+  }
+  std::printf("Server started.\n");
+  while (StopSignal::wait() == StopSignal::Request::ReopenLogs) server.closeLogs();
+  std::thread([] {
+    while (StopSignal::wait() != StopSignal::Request::Stop) {
+    }
+    std::printf("Stopped at once.\n");
+    std::fflush(stdout);
+    std::_Exit(1);
+  }).detach();
+  if (server.stop()) std::printf("Server Stopped.\n");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
   // Output reaches a pipe as promptly as a terminal: whole lines at once, prompts flushed.
 #ifdef _WIN32
   // The Windows runtime buffers "line-buffered" output fully: a worker's report would wait for
@@ -14,12 +49,47 @@ int main() {
 #else
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 #endif
+  const CommandLine line = CommandLine::parse(argc, argv);
+  if (!line.error.empty()) {
+    std::fprintf(stderr, "msgserver: %s\n%s", line.error.c_str(), CommandLine::kUsage);
+    return 2;
+  }
+  if (line.mode == CommandLine::Mode::Help) {
+    std::printf("%s", CommandLine::kUsage);
+    return 0;
+  }
+  if (line.mode == CommandLine::Mode::Version) {
+    std::printf("msgserver %s\n", MSGSERVER_VERSION);
+    return 0;
+  }
+  // Before any thread starts, so that every thread leaves the requests to the one that waits.
+  if (line.mode == CommandLine::Mode::Serve) StopSignal::catchRequests();
   startWinsock();
+  int status = 0;
   {
     Server server(10);
-    server.readConfigFile(".serverrc");
-    server.commandLoop();
+    server.readConfigFile(line.configPath.c_str());
+    switch (line.mode) {
+      case CommandLine::Mode::Check:
+        status = server.runDiagnostics() ? 0 : 1;
+        std::printf(status == 0 ? "Diagnostics Complete: No errors found.\n"
+                                : "Diagnostics Complete: Errors found.\n");
+        break;
+      case CommandLine::Mode::Serve:
+        status = serve(server);
+        break;
+      case CommandLine::Mode::AddUser:
+        server.promptAddUser();
+        break;
+      case CommandLine::Mode::AddHost:
+        server.promptAddHost();
+        break;
+      default:
+        server.commandLoop();
+        break;
+    }
+    std::fflush(stdout);
     stopWinsock();
   }
-  return 0;
+  return status;
 }
