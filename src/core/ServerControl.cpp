@@ -218,6 +218,13 @@ Bool16 Server::stop() {
   for (std::int32_t i = 0; i < slotCount; ++i) {
     if (slots[i]->thread != nullptr && slots[i]->thread->joinable()) slots[i]->thread->join();
   }
+  // Each user the stop dropped ends in the connection log as any departure does.
+  for (ConnectionSlot* slot : owed) {
+    if (slot->socket == nullptr || slot->userName == nullptr) continue;
+    char peer[16] = "";
+    slot->socket->getPeerAddress(peer, sizeof peer);
+    logDisconnect(slot->userName, slot->socket->localPort, peer);
+  }
   for (std::int32_t i = 0; i < slotCount; ++i) teardownSlot(slots[i]);
   sessions.destroySlots();
   listener.close();

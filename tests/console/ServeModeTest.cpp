@@ -74,6 +74,11 @@ TEST_F(ServeModeTest, ServesWithoutAConsoleUntilASignalThatEveryoneHears) {
     }
     EXPECT_EQ(server->waitExit(), 0);
     EXPECT_NE(server->output().find("Server Stopped.\n"), std::string::npos) << server->output();
+    // A stop is the end of each session it drops: both have their line.
+    const std::string log = dir.read("connectionlog");
+    EXPECT_EQ(occurrences(log, "Disconnect: USER: alice\t"), 1) << log;
+    EXPECT_EQ(occurrences(log, "Disconnect: USER: bob\t"), 1) << log;
+    std::filesystem::remove(dir.path() / "connectionlog");
   }
 }
 

@@ -174,19 +174,19 @@ TEST_F(ServiceConsoleTest, ScriptedConsoleRunsEveryCommand) {
                                            kPrompt + "\nExiting.\n");
 }
 
-TEST_F(ServiceConsoleTest, AWordIsTakenAsItsFirstLetter) {
+TEST_F(ServiceConsoleTest, AWordIsNoCommandEvenWhileTheServiceRuns) {
   configure("mcastaddress 239.1.2.3\n");
   auto server = launch();
-  // "start" starts the service; "tart" must not turn into commands of its own.
-  EXPECT_EQ(command(*server, "start\n"), "\nServer started.\n" + kRunningMenu + kPrompt);
-  if (clientsAllowed) {
-    auto alice = login("alice");
-    EXPECT_TRUE(alice);
-  }
+  EXPECT_EQ(command(*server, "start\n"), "\nInvalid Command!\n" + kStoppedMenu + kPrompt);
+  EXPECT_EQ(command(*server, " s \n"), "\nServer started.\n" + kRunningMenu + kPrompt);
+  // "please list the users" is not P: the service keeps running.
+  EXPECT_EQ(command(*server, "please list the users\n"),
+            "\nInvalid Command!\n" + kRunningMenu + kPrompt);
   const std::size_t mark = server->output().size();
-  server->write("quit now\n");
+  server->write("quit now\nq\n");
   EXPECT_EQ(server->waitExit(), 0);
-  EXPECT_EQ(server->outputSince(mark), "\nExiting.\nServer Stopped.\n");
+  EXPECT_EQ(server->outputSince(mark),
+            "\nInvalid Command!\n" + kRunningMenu + kPrompt + "\nExiting.\nServer Stopped.\n");
 }
 
 }  // namespace

@@ -349,8 +349,11 @@ TEST_F(ServiceControlTest, StopTellsEveryUserBeforeAnyQuitAndLeavesNoTrace) {
   EXPECT_EQ(server.startTime, 0);
   EXPECT_FALSE(server.running);
   EXPECT_EQ(server.slots, nullptr);
+  // Each logged-in user the stop dropped has its end in the log; the stranger never had a start.
   EXPECT_EQ(connectionLogCount("Connect: "), 2);
-  EXPECT_EQ(connectionLogCount("Disconnect: "), 0);
+  EXPECT_EQ(connectionLogCount("Disconnect: USER: alice\t"), 1);
+  EXPECT_EQ(connectionLogCount("Disconnect: USER: bob\t"), 1);
+  EXPECT_EQ(connectionLogCount("Disconnect: "), 2);
   EXPECT_EQ(dir.read(".servererrors"), errorsBefore);
 }
 
