@@ -240,7 +240,8 @@ TEST_F(WorkerTest, DroppedUserIsAnnouncedGoneAndLoggedOnce) {
   carol->close();
   EXPECT_EQ(alice->next(), "GONE:carol");
   EXPECT_EQ(bob->next(), "GONE:carol");
-  ASSERT_TRUE(waitUntil([&] { return !isLoggedIn("carol"); }));
+  // The departure's line is written after the notices: its count comes back after both.
+  ASSERT_TRUE(waitUntil([&] { return server.connectionCount == 2; }));
   EXPECT_EQ(loggedInCount(), 2);
 
   std::string log = dir.read("connectionlog");
@@ -262,7 +263,9 @@ TEST_F(WorkerTest, QuitEndsTheSessionWithTheServersQuitAndAGoneNotice) {
   EXPECT_EQ(alice->next(), "QUIT");
   EXPECT_TRUE(alice->closedByPeer());
   EXPECT_EQ(bob->next(), "GONE:alice");
-  ASSERT_TRUE(waitUntil([&] { return !isLoggedIn("alice"); }));
+  // The departure's line is written after the notice: its count comes back after both.
+  ASSERT_TRUE(waitUntil([&] { return server.connectionCount == 1; }));
+  EXPECT_FALSE(isLoggedIn("alice"));
   EXPECT_EQ(linesWith(dir.read("connectionlog"), "Disconnect: USER: alice\t").size(), 1u);
 }
 
@@ -371,6 +374,10 @@ TEST_F(WorkerTest, UserWhoStopsReadingIsDisconnectedWhileOthersGoOn) {
   if (!daveSawGone) {
     EXPECT_TRUE(dave->skipTo("GONE", packet) && textOf(packet) == "carol");
   }
+  // The departure's line is written after the notices.
+  EXPECT_TRUE(waitUntil([&] {
+    return !linesWith(dir.read("connectionlog"), "Disconnect: USER: carol\t").empty();
+  }));
   EXPECT_EQ(linesWith(dir.read("connectionlog"), "Disconnect: USER: carol\t").size(), 1u);
 
   // The others are still served.
