@@ -25,10 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-long long millisecondsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 mode_t modeOf(const std::string& path) {
   struct stat seen {};
   return ::lstat(path.c_str(), &seen) == 0 ? seen.st_mode & 07777 : 0;

@@ -17,10 +17,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long long millisecondsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 // The logs have paths of their own: other test programs running meanwhile use the relative ones.
 class LockedFilesTest : public ServiceFixture {
  protected:

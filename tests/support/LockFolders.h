@@ -8,6 +8,13 @@
 #include <functional>
 #include <string>
 
+// Milliseconds on the steady clock since start: how long a bounded wait took.
+inline long long millisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
 // "<base>/msgserver-locks-<effective uid>", the folder a process with that base chooses.
 std::string lockFolderIn(const std::string& base);
 
