@@ -140,9 +140,10 @@ class Server : public ServerBase {
   // length (HEADER_SIZE for none), or -1 when the connection failed or closed, or the header
   // claims more than MAX_PAYLOAD_SIZE bytes. Only the slot's own worker calls it.
   std::int32_t receivePacket(ConnectionSlot* slot, Packet* packet);
-  // Writes one wire image to the slot's client in one send under its send lock. A send that
-  // fails or is cut short leaves the stream unusable: the connection is shut down, so that its
-  // worker tears it down, and the result is -1 (Transport::deliver).
+  // Queues one wire image in the slot's outbox and writes what is queued unless another thread
+  // is at it. A client that fails, falls too far behind or takes nothing in time has its
+  // connection shut down, so that its worker tears it down, and the result is -1
+  // (Transport::deliver).
   std::int32_t deliver(ConnectionSlot* slot, const unsigned char* image, std::int32_t size);
   // deliver for a caller that already holds the slot's send lock.
   std::int32_t deliverHeld(ConnectionSlot* slot, const unsigned char* image, std::int32_t size);
@@ -301,7 +302,7 @@ class Server : public ServerBase {
   ServerSocket listener;  // its localPort is the server port; touched by the console thread
 
   char localHostText[16];  // the listener's address as sent in senderHost; set by start
-  int& sendTimeoutMilliseconds;  // how long a client may leave a packet unread (transport's)
+  int& sendTimeoutMilliseconds;  // how long a client may leave its outbox untaken (transport's)
   // Seconds a connection may take to log in, and a packet to arrive whole once begun
   // ("logintimeout"; 0: no limit).
   std::atomic<std::int32_t> loginTimeout;

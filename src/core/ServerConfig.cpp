@@ -74,6 +74,9 @@ void Server::applyConfigLine(char* line) {
   } else if (equalsIgnoringCase(key, "logintimeout")) {
     const std::int64_t seconds = Settings::readNumber(value, Settings::kLoginTimeout).value;
     loginTimeout = static_cast<std::int32_t>(Settings::kLoginTimeout.clamp(seconds));
+  } else if (equalsIgnoringCase(key, "sendqueue")) {
+    const std::int64_t kib = Settings::readNumber(value, Settings::kSendQueue).value;
+    transport.sendQueueBytes = static_cast<std::int32_t>(Settings::kSendQueue.clamp(kib) * 1024);
   }
 }
 

@@ -79,6 +79,8 @@ class Settings {
   static constexpr NumberRange kUserLimit{2, 25};
   // Seconds to log in ("logintimeout"); 0 is no limit.
   static constexpr NumberRange kLoginTimeout{0, INT32_MAX};
+  // KiB a client's outbox may hold ("sendqueue"): up to 1 GiB.
+  static constexpr NumberRange kSendQueue{1, 1024 * 1024};
   // The multicast address field: a dotted address of at most 15 characters and its terminator.
   static constexpr std::size_t kMulticastAddressSize = 16;
   // The addresses isMulticastAddress takes, as the operator is told them.

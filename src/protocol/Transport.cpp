@@ -19,10 +19,12 @@ namespace {
 
 // How long the receive path waits for more of a packet that has begun to arrive, per step.
 constexpr int kIncompleteWaitMilliseconds = 100;
-// A send that has to wait for room checks back this often (to notice a stop).
-constexpr long kSendWaitStepMicroseconds = 50000;
+// While bytes wait in its outbox, a worker looks at its socket again this often.
+constexpr int kFlushStepMilliseconds = 20;
 // How often the stop looks again at the clients that have not yet taken their notice.
 constexpr long kStopStepMicroseconds = 5000;
+// The outbox bound when none is configured.
+constexpr std::int32_t kDefaultSendQueueBytes = 256 * 1024;
 
 std::int64_t steadyMilliseconds() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -30,99 +32,185 @@ std::int64_t steadyMilliseconds() {
       .count();
 }
 
+// The send lock let go and taken back around a writer's send (one level of it: a caller that
+// holds it too keeps it).
+void releaseSend(ConnectionSlot* slot) {
+  slot->sendLock->release();
+  LockOrder::released(slot->sendLock->getHandle());
+}
+
+void retakeSend(ConnectionSlot* slot) {
+  LockOrder::acquiring(slot->sendLock->getHandle(), LockRank::Send);
+  slot->sendLock->wait(INFINITE);
+  LockOrder::acquired(slot->sendLock->getHandle(), LockRank::Send);
+}
+
 }  // namespace
 
 Transport::Transport(const ServiceGate& gate, const std::atomic<std::int32_t>& loginTimeoutSeconds)
-    : sendTimeoutMilliseconds(5000), gate_(gate), loginTimeoutSeconds_(loginTimeoutSeconds) {}
+    : sendTimeoutMilliseconds(5000),
+      sendQueueBytes(kDefaultSendQueueBytes),
+      gate_(gate),
+      loginTimeoutSeconds_(loginTimeoutSeconds) {}
 
 std::int32_t Transport::deliver(ConnectionSlot* slot, const unsigned char* image,
                                 std::int32_t size) {
   NamedLock sendLock(*slot->sendLock, LockRank::Send);
-  return deliverHeld(slot, image, size);
+  if (!append(slot, image, size)) return -1;
+  return write(slot, true) < 0 ? -1 : size;
 }
 
 std::int32_t Transport::deliverTo(const Recipient& recipient, const unsigned char* image,
                                   std::int32_t size) {
-  NamedLock sendLock(*recipient.slot->sendLock, LockRank::Send);
-  if (recipient.slot->loginSerial != recipient.login) return -1;
-  return deliverHeld(recipient.slot, image, size);
+  ConnectionSlot* slot = recipient.slot;
+  NamedLock sendLock(*slot->sendLock, LockRank::Send);
+  if (slot->loginSerial != recipient.login) return -1;
+  if (!append(slot, image, size)) return -1;
+  return write(slot, true) < 0 ? -1 : size;
 }
 
 std::int32_t Transport::deliverHeld(ConnectionSlot* slot, const unsigned char* image,
                                     std::int32_t size) {
-  LockOrder::assertNotHeld(LockRank::Users, "a send under users");
+  if (!append(slot, image, size)) return -1;
+  return write(slot, false) < 0 ? -1 : size;
+}
+
+std::int32_t Transport::queueHeld(ConnectionSlot* slot, const unsigned char* image,
+                                  std::int32_t size) {
+  return append(slot, image, size) ? size : -1;
+}
+
+std::int32_t Transport::flushHeld(ConnectionSlot* slot) { return write(slot, false); }
+
+bool Transport::append(ConnectionSlot* slot, const unsigned char* image, std::int32_t size) {
+  LockOrder::assertNotHeld(LockRank::Users, "a delivery under users");
   // Once the service is stopping, only the stopping thread speaks to clients.
-  if (!gate_.mayStillSend()) return -1;
+  if (!gate_.mayStillSend() || slot->socket == nullptr || size < 0) return false;
+  const std::size_t queued = slot->outbox.size();
+  if (queued + static_cast<std::size_t>(size) > static_cast<std::size_t>(sendQueueBytes.load())) {
+    // A client this far behind has stopped reading: holding more for it would only grow the
+    // server without bound.
+    giveUp(slot);
+    return false;
+  }
+  slot->outbox.insert(slot->outbox.end(), image, image + size);
+  slot->outboxBytes = static_cast<std::int32_t>(slot->outbox.size());
+  return true;
+}
+
+std::int32_t Transport::write(ConnectionSlot* slot, bool release) {
+  if (slot->writing) return 0;  // the writer at work takes these bytes too
   StreamSocket* socket = slot->socket;
   if (socket == nullptr) return -1;
-
-  std::int32_t sent = socket->sendNow(image, size);
-  if (sent == size) return sent;  // the usual case: room for the whole packet at once
-
-  // A client gets sendTimeoutMilliseconds to make room for a packet.
-  std::int64_t deadline = steadyMilliseconds() + sendTimeoutMilliseconds;
-  while (sent >= 0 && sent < size) {
-    if (!gate_.mayStillSend()) {
-      // The stop speaks to this client from now on, and its notice must follow whole packets:
-      // one not begun is dropped, one begun is finished within the stop's budget.
-      if (sent == 0) return -1;
-      const std::int64_t stopBy = gate_.stopDeadline();
-      if (stopBy < deadline) deadline = stopBy;
+  slot->writing = true;
+  std::vector<unsigned char> batch;
+  std::int32_t result = 0;
+  while (!slot->outbox.empty()) {
+    // The writer takes everything queued; what others append meanwhile comes in the next round.
+    batch.swap(slot->outbox);
+    if (release) releaseSend(slot);
+    const auto size = static_cast<std::int32_t>(batch.size());
+    const std::int32_t sent = socket->sendNow(batch.data(), size);
+    if (release) retakeSend(slot);
+    if (sent < 0) {
+      result = -1;
+      break;
     }
-    if (steadyMilliseconds() >= deadline) break;
-    socket->waitWritable(0, kSendWaitStepMicroseconds);
-    std::int32_t accepted = socket->sendNow(image + sent, size - sent);
-    sent = accepted < 0 ? -1 : sent + accepted;
+    if (sent < size) {
+      // No room for the rest: it goes back ahead of what was appended meanwhile.
+      batch.erase(batch.begin(), batch.begin() + sent);
+      batch.insert(batch.end(), slot->outbox.begin(), slot->outbox.end());
+      slot->outbox.swap(batch);
+      const std::int64_t now = steadyMilliseconds();
+      if (sent > 0 || slot->stalledSince == 0) {
+        slot->stalledSince = now;
+      } else if (now - slot->stalledSince >= sendTimeoutMilliseconds) {
+        result = -1;
+      }
+      break;
+    }
+    batch.clear();
+    slot->stalledSince = 0;
+    // From the stop on, the stopping thread writes what is left, after its own checks.
+    if (!gate_.mayStillSend()) break;
   }
-  if (sent != size) {
-    // A packet cut short would put the stream out of step for good, and a client that cannot
-    // take a packet in time has gone or stopped reading: give the connection up, so that its
-    // worker tears it down, rather than hold everyone who sends to it.
-    socket->shutdownBoth();
-    return -1;
+  slot->writing = false;
+  if (result < 0) {
+    giveUp(slot);
+  } else {
+    slot->outboxBytes = static_cast<std::int32_t>(slot->outbox.size());
   }
-  return sent;
+  return result;
+}
+
+void Transport::giveUp(ConnectionSlot* slot) {
+  // A packet cut short would put the stream out of step for good, and a client that cannot
+  // take its packets in time has gone or stopped reading: give the connection up, so that its
+  // worker tears it down, rather than hold everyone who sends to it.
+  if (slot->socket != nullptr) slot->socket->shutdownBoth();
+  std::vector<unsigned char>().swap(slot->outbox);
+  slot->stalledSince = 0;
+  slot->outboxBytes = 0;
+}
+
+void Transport::awaitWriter(ConnectionSlot* slot) {
+  // The writer holds the lock only for moments: it comes back to it after each send.
+  while (slot->writing) {
+    releaseSend(slot);
+    std::this_thread::yield();
+    retakeSend(slot);
+  }
 }
 
 void Transport::sayGoodbye(ConnectionSlot* const* owed, int count, const unsigned char* image,
                            std::int32_t size) {
   // Each client goes through these stages in turn; none waits for another, so the budget is
   // spent only on clients that do not take their notice.
-  enum class Stage { Writing, Lingering, Done };
+  enum class Stage { Queueing, Writing, Lingering, Done };
   struct Farewell {
     ConnectionSlot* slot;
     Stage stage;
-    std::int32_t written;
   };
   std::vector<Farewell> farewells;
   farewells.reserve(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i) farewells.push_back({owed[i], Stage::Writing, 0});
+  for (int i = 0; i < count; ++i) farewells.push_back({owed[i], Stage::Queueing});
 
   for (;;) {
     bool pending = false;
     StreamSocket* filling = nullptr;  // one whose notice waits for room, to wait on
     for (Farewell& farewell : farewells) {
       ConnectionSlot* slot = farewell.slot;
-      if (farewell.stage == Stage::Writing) {
-        // A worker may be finishing a packet it had begun to this client; the notice follows
-        // it. The lock is taken only when free, so that nobody waits here for anyone.
+      if (farewell.stage == Stage::Queueing || farewell.stage == Stage::Writing) {
+        // A worker may be writing this client's outbox; the notice follows what is queued. The
+        // lock is taken only when free, and nothing is written while another thread writes, so
+        // that nobody waits here for anyone.
         if (slot->sendLock->wait(0) != WAIT_OBJECT_0) {
           pending = true;
           continue;
         }
         LockOrder::acquired(slot->sendLock->getHandle(), LockRank::Send);
-        const std::int32_t accepted =
-            slot->socket->sendNow(image + farewell.written, size - farewell.written);
+        bool failed = false;
+        bool busy = slot->writing;
+        if (!busy && farewell.stage == Stage::Queueing) {
+          if (slot->socket == nullptr) {
+            failed = true;
+          } else {
+            // No bound here: the notice is owed even to a client with a full outbox.
+            slot->outbox.insert(slot->outbox.end(), image, image + size);
+            farewell.stage = Stage::Writing;
+          }
+        }
+        if (!busy && !failed) failed = write(slot, false) < 0;
+        const bool written = !busy && !failed && slot->outbox.empty();
         slot->sendLock->release();
         LockOrder::released(slot->sendLock->getHandle());
-        if (accepted < 0) {
+        if (failed) {
           farewell.stage = Stage::Done;
           continue;
         }
-        farewell.written += accepted;
-        if (farewell.written < size) {
+        if (!written) {
           pending = true;
-          filling = slot->socket;
+          if (!busy) filling = slot->socket;
           continue;
         }
         // The end of the stream follows the QUIT; the client may go on sending meanwhile.
@@ -185,6 +273,14 @@ std::int32_t Transport::receive(ConnectionSlot* slot, Packet* packet) {
       // closes half-way through.
       wait = kIncompleteWaitMilliseconds;
     }
+    // Bytes a delivery could not write wait for room: this worker writes them as room comes.
+    int flushWait = kIdleFlushMilliseconds;
+    if (slot->outboxBytes.load() > 0) {
+      NamedLock sendLock(*slot->sendLock, LockRank::Send);
+      if (write(slot, true) < 0) return -1;
+      if (!slot->outbox.empty()) flushWait = kFlushStepMilliseconds;
+    }
+    if (wait < 0 || wait > flushWait) wait = flushWait;
     if (wait >= 0) {
       int ready = socket->waitForData(wait);
       if (ready < 0) return -1;

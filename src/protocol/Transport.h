@@ -1,10 +1,29 @@
-// Transport: every byte between the server and its clients. A packet goes out whole, under the
-// client's send lock, in one send, waiting for room up to the send budget; whole packets come in
-// through the inbox of the client's own worker, within the connection's deadlines; and the
-// stop's notices reach every client that reads within the stop's one budget.
-// Owns: the send budget. Uses each slot's connection, inbox and send lock (ConnectionSlot).
+// Transport: every byte between the server and its clients. Whole packets come in through the
+// inbox of the client's own worker, within the connection's deadlines; packets go out through
+// the client's outbox; and the stop's notices reach every client that reads within the stop's
+// one budget.
+//
+// The outbox. A delivery appends the packet's wire image to the recipient's outbox under its
+// send lock. The thread that then finds no writer at work becomes the writer: it takes
+// everything queued, releases the send lock, writes it in one non-blocking send, takes the lock
+// back, and goes on while others have appended meanwhile; the others only append and return.
+// So a burst of packets to one client (a login's notice to everyone, a busy sender) costs one
+// system call per batch rather than one per packet, and nobody waits for anybody's socket:
+// bytes the socket has no room for stay queued, ahead of anything appended later, for the next
+// writer, or for the client's own worker, which flushes its outbox before it waits for its
+// client and waits in short steps while bytes are queued (and never longer than
+// kIdleFlushMilliseconds in any case, which covers a delivery that left bytes just after the
+// worker looked). No thread wakes another. Packets to one client keep their delivery order, and
+// a packet is never cut by another's bytes: the outbox holds whole images, and only the writer
+// takes from it.
+// A client whose outbox would grow past sendQueueBytes, or that has taken no byte of it for
+// sendTimeoutMilliseconds, has gone or stopped reading: its connection is shut down, so that
+// its own worker tears it down, and what was queued for it is dropped.
+//
+// Owns: the send budget and the outbox bound. Uses each slot's connection, inbox, outbox and
+// send lock (ConnectionSlot).
 // Locks: one slot's send lock at a time, never users (checked), never a file. No caller holds
-// users while it sends.
+// users while it delivers.
 #pragma once
 
 #include <atomic>
@@ -20,31 +39,58 @@ class Transport {
   // loginTimeoutSeconds bounds a login and a packet left incomplete (0: no limit).
   Transport(const ServiceGate& gate, const std::atomic<std::int32_t>& loginTimeoutSeconds);
 
-  // Writes one wire image to the slot's client under its send lock: the size written, or -1.
-  // A send that fails, or that cannot be completed within the budget, leaves the stream
-  // unusable: the connection is shut down, so that its worker tears it down. While the service
-  // stops, only the stopping thread may send: anyone else gets -1 and writes nothing.
+  // Appends one wire image to the slot's outbox and writes what is queued unless another
+  // thread is writing it already: size, or -1 (nothing queued) when there is no connection,
+  // the outbox would overflow, or the connection failed or timed out (then it is shut down, so
+  // that its worker tears it down). While the service stops, only the stopping thread may
+  // deliver: anyone else gets -1 and queues nothing. Takes the slot's send lock; releases it
+  // while writing unless the caller holds it too.
   std::int32_t deliver(ConnectionSlot* slot, const unsigned char* image, std::int32_t size);
-  // deliver for a caller that holds the slot's send lock.
+  // deliver for a caller that holds the slot's send lock: writes without ever releasing it, so
+  // that what the caller sends under it is not interleaved with anyone else's packets.
   std::int32_t deliverHeld(ConnectionSlot* slot, const unsigned char* image, std::int32_t size);
-  // deliver to a login found under users earlier: -1, with nothing written, when the slot has
+  // Appends only, for a caller that holds the send lock and sends several packets in one write:
+  // as deliverHeld, but nothing is written until flushHeld (or the next writer).
+  std::int32_t queueHeld(ConnectionSlot* slot, const unsigned char* image, std::int32_t size);
+  // Writes what is queued, under the send lock the caller holds: 0, or -1 when the connection
+  // was given up.
+  std::int32_t flushHeld(ConnectionSlot* slot);
+  // deliver to a login found under users earlier: -1, with nothing queued, when the slot has
   // left that login since.
   std::int32_t deliverTo(const Recipient& recipient, const unsigned char* image,
                          std::int32_t size);
+  // For a caller that holds the slot's send lock: returns once no writer is at work on the
+  // slot (releasing the lock meanwhile), so that the connection may be closed.
+  void awaitWriter(ConnectionSlot* slot);
   // Waits for one whole packet from the slot's client and reads it into packet: its payload
   // length (HEADER_SIZE for none), or -1 when the connection failed or closed, a deadline
-  // passed, or the header claims more than MAX_PAYLOAD_SIZE bytes. Only the slot's own worker
+  // passed, the header claims more than MAX_PAYLOAD_SIZE bytes, or the client left its outbox
+  // untaken for the send budget. Flushes the outbox while it waits. Only the slot's own worker
   // calls it.
   std::int32_t receive(ConnectionSlot* slot, Packet* packet);
-  // The stop's notice (image: MESS and QUIT) to every owed client, then the end of each stream,
-  // and a wait until each client has it all or has closed, or the stop's budget is spent.
-  // Clients are served in turns: none waits for another. The caller holds no lock.
+  // The stop's notice (image: MESS and QUIT) to every owed client, after what is queued for it,
+  // then the end of each stream, and a wait until each client has it all or has closed, or the
+  // stop's budget is spent. Clients are served in turns: none waits for another. The caller
+  // holds no lock.
   void sayGoodbye(ConnectionSlot* const* owed, int count, const unsigned char* image,
                   std::int32_t size);
 
-  int sendTimeoutMilliseconds;  // how long a client may leave a packet unread (default 5000)
+  // The longest a worker waits for its client before it looks at its outbox again.
+  static constexpr int kIdleFlushMilliseconds = 500;
+
+  int sendTimeoutMilliseconds;  // how long a client may leave its outbox untaken (default 5000)
+  std::atomic<std::int32_t> sendQueueBytes;  // the most an outbox may hold (default 256 KiB)
 
  private:
+  // Appends under the send lock the caller holds: false (connection given up or absent).
+  bool append(ConnectionSlot* slot, const unsigned char* image, std::int32_t size);
+  // The writer's loop, under the send lock the caller holds; with release set, the lock is let
+  // go around each send. Returns 0, or -1 when the connection was given up. Does nothing when
+  // another thread is the writer.
+  std::int32_t write(ConnectionSlot* slot, bool release);
+  // Shuts the connection down and drops its outbox, under the send lock.
+  void giveUp(ConnectionSlot* slot);
+
   const ServiceGate& gate_;
   const std::atomic<std::int32_t>& loginTimeoutSeconds_;
 };

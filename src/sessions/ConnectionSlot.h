@@ -5,13 +5,16 @@
 // worker (or by stop after the worker has ended); socket is published and taken back under the
 // users mutex (SessionTable). userName, admitted and loginSerial are guarded by the users mutex
 // and changed only by the slot's own worker (and by stop); loginSerial may also be read with the
-// send lock held alone. Every write to socket, by any thread, holds the send lock.
+// send lock held alone. Every write to socket is made either under the send lock or by the
+// outbox's writer (writing set), and the socket is closed only under the send lock with no
+// writer at work.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <thread>
+#include <vector>
 
 #include "protocol/Packet.h"
 
@@ -48,6 +51,19 @@ class ConnectionSlot {
   // slot's own, from its construction to its destruction (before and after login alike, so
   // that a client that does not read holds up only those who write to it).
   Mutex* sendLock;
+
+  // The outbox (Transport): wire images delivered to this client and not yet taken by its
+  // socket, whole packets in delivery order, the first perhaps partly written already. It and
+  // the two fields after it are guarded by the send lock. Emptied when a connection goes.
+  std::vector<unsigned char> outbox;
+  // Set while one thread (the writer) has taken bytes from the outbox and writes them with the
+  // send lock released; nobody else writes to socket or closes it meanwhile.
+  bool writing;
+  // Steady-clock milliseconds since when queued bytes have waited without the socket taking
+  // any (0: nothing waits).
+  std::int64_t stalledSince;
+  // The outbox's size, also readable without the send lock: the worker's look before it waits.
+  std::atomic<std::int32_t> outboxBytes;
 
   // Set, under users, once the other users have been told of this one and it of them: user
   // lists and user-joined notices only count admitted users, so that two users admitted at the

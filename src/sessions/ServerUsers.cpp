@@ -56,6 +56,7 @@ Bool16 Server::terminateUser(const char* name) {
     // Both under the user's send lock, so that its own worker cannot send between them, and
     // only to the login that was found.
     NamedLock sendLock(*slot->sendLock, LockRank::Send);
+    transport.awaitWriter(slot);  // the shutdown must not cut a packet being written
     if (slot->loginSerial == found.login) {
       sendMessage(slot, &packet, "Connection terminated by server.");
       sendQuit(slot, &packet);

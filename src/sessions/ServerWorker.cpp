@@ -7,8 +7,9 @@
 // Locks: the Acceptor's accept and connections mutexes for a turn at accepting; users only
 // inside SessionTable's operations, for a moment each; the slot's own send lock around the
 // admission's list (with users inside it, to take the list) and around the teardown's QUIT and
-// close; another user's send lock, alone, for each notice. None is held while waiting for a
-// client, and no send, file or pause happens under users.
+// close (waiting there for the outbox's writer); another user's send lock, alone, for each
+// notice. None is held while waiting for a client, and no send, file or pause happens under
+// users.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -106,10 +107,14 @@ void Server::teardownConnection(ConnectionSlot* slot, Packet* outgoing) {
   if (slot->socket == nullptr) return;
   {
     // A sender that found the user before it left may still be writing to it: the QUIT and the
-    // close wait for its send lock.
+    // close wait for its send lock and for the outbox's writer to be done.
     NamedLock sendLock(*slot->sendLock, LockRank::Send);
+    transport.awaitWriter(slot);
     sendQuit(slot, outgoing);
     delete sessions.unpublish(slot);  // closes the connection
+    std::vector<unsigned char>().swap(slot->outbox);  // what it could not take is dropped
+    slot->outboxBytes = 0;
+    slot->stalledSince = 0;
     slot->connectTime = 0;
   }
   acceptor.release();
@@ -220,8 +225,13 @@ void Server::teardownSlot(ConnectionSlot* slot) {
     slot->thread = nullptr;
     slot->threadId = 0;
   }
-  delete slot->socket;
-  slot->socket = nullptr;
+  {
+    // Another worker may still be on its way out of a write to this client.
+    NamedLock sendLock(*slot->sendLock, LockRank::Send);
+    transport.awaitWriter(slot);
+    delete slot->socket;
+    slot->socket = nullptr;
+  }
   std::free(slot->userName);
   slot->userName = nullptr;
 }

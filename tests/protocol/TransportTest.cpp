@@ -2,11 +2,13 @@
 // and hostile lengths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "SlotFixture.h"
 
@@ -221,6 +223,120 @@ TEST_F(TransportTest, SendsToOneClientNeverInterleave) {
   }
   for (auto& sender : senders) sender.join();
   EXPECT_EQ(received, kThreads * kEach);
+}
+
+// The outbox: packets queued per client and written in batches by whoever finds no write at
+// work; a client that does not take them is given up alone.
+class OutboxTest : public SlotFixture {
+ protected:
+  // Sends numbered packets to slot 0 from `senders` threads at once, as "<thread>:<number>".
+  void sendNumbered(int senders, int each) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < senders; ++t) {
+      threads.emplace_back([this, t, each] {
+        Packet packet;
+        std::memcpy(packet.type, "MESS", 4);
+        for (int i = 0; i < each; ++i) {
+          const std::string text = std::to_string(t) + ":" + std::to_string(i);
+          server.sendPacket(slot(0), &packet, text.c_str(), -1);
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+  }
+
+  // Fills slot 0's client, which never reads, until its outbox holds bytes; false when the
+  // connection was given up first or never filled.
+  bool fillUntilQueued(const std::string& text) {
+    Packet packet;
+    std::memcpy(packet.type, "MESS", 4);
+    for (int i = 0; i < 200000; ++i) {
+      if (server.sendPacket(slot(0), &packet, text.c_str(), -1) < 0) return false;
+      if (slot(0)->outboxBytes.load() > 0) return true;
+    }
+    return false;
+  }
+};
+
+TEST_F(OutboxTest, PacketsFromManySendersArriveWholeAndEachSendersInOrder) {
+  WireClient& client = connect(0, "alice");
+  constexpr int kSenders = 8;
+  constexpr int kEach = 400;
+  std::thread sending([this] { sendNumbered(kSenders, kEach); });
+  std::vector<int> next(kSenders, 0);
+  int received = 0;
+  Packet packet;
+  while (received < kSenders * kEach && client.readPacket(packet)) {
+    const std::string text = textOf(packet);
+    const std::size_t colon = text.find(':');
+    ASSERT_NE(colon, std::string::npos) << text;
+    const int sender = std::stoi(text.substr(0, colon));
+    ASSERT_GE(sender, 0);
+    ASSERT_LT(sender, kSenders);
+    ASSERT_EQ(std::stoi(text.substr(colon + 1)), next[sender]) << "from sender " << sender;
+    ++next[sender];
+    ++received;
+  }
+  sending.join();
+  EXPECT_EQ(received, kSenders * kEach);
+  EXPECT_TRUE(client.silentFor(50ms));
+}
+
+TEST_F(OutboxTest, ClientWithAFullOutboxIsGivenUpWhileOthersAreServedAtOnce) {
+  server.transport.sendQueueBytes = 64 * 1024;
+  WireClient& stalled = connect(0, "stalled");  // never reads
+  stalled.socket().setReceiveBufferSize(4096);
+  WireClient& reader = connect(1, "reader");
+  const std::string text(900, 'q');
+  Packet packet;
+  std::memcpy(packet.type, "MESS", 4);
+  auto slowest = Clock::duration::zero();
+  int toReader = 0;
+  bool givenUp = false;
+  for (int i = 0; i < 100000 && !givenUp; ++i) {
+    const auto begun = Clock::now();
+    givenUp = server.sendPacket(slot(0), &packet, text.c_str(), -1) < 0;
+    EXPECT_GT(server.sendPacket(slot(1), &packet, "next", -1), 0);
+    ++toReader;
+    slowest = std::max(slowest, Clock::now() - begun);
+    // The reader takes its packet before the next round: a sender never waits for the
+    // stalled client, so the reader's packets come at once.
+    Packet got;
+    ASSERT_TRUE(reader.readPacket(got, 2000ms)) << "packet " << toReader;
+  }
+  EXPECT_TRUE(givenUp);
+  EXPECT_LT(slowest, 1s);  // generous: a blocking send would take the whole send budget
+  // Shut down: its worker's next receive ends at once, and what was queued is gone.
+  Packet in;
+  EXPECT_EQ(server.receivePacket(slot(0), &in), -1);
+  EXPECT_EQ(slot(0)->outboxBytes.load(), 0);
+  EXPECT_GT(server.sendPacket(slot(1), &packet, "still served", -1), 0);
+}
+
+TEST_F(OutboxTest, QueuedPacketsReachAClientThatReadsLateThroughItsOwnWorker) {
+  WireClient& late = connect(0, "late");
+  // A small window on the server's side: a small one on the reader's would crawl on delayed
+  // acknowledgements once it reads.
+  slot(0)->socket->setSendBufferSize(4096);
+  const std::string text(900, 'w');
+  ASSERT_TRUE(fillUntilQueued(text));
+  Packet last;
+  std::memcpy(last.type, "MESS", 4);
+  ASSERT_GT(server.sendPacket(slot(0), &last, "last", -1), 0);
+  // Nobody sends to it any more: its own worker writes the rest as room comes.
+  Packet incoming;
+  auto worker = std::async(std::launch::async,
+                           [this, &incoming] { return server.receivePacket(slot(0), &incoming); });
+  Packet got;
+  std::string lastText;
+  while (lastText != "last" && late.readPacket(got, 5000ms)) {
+    lastText = textOf(got);
+    ASSERT_TRUE(lastText == "last" || lastText == text) << "a packet out of step";
+  }
+  EXPECT_EQ(lastText, "last");
+  EXPECT_TRUE(late.send("MESS", "bye\xFD"));
+  ASSERT_EQ(worker.wait_for(5s), std::future_status::ready);
+  EXPECT_GT(worker.get(), 0);
 }
 
 }  // namespace
