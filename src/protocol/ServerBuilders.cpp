@@ -106,7 +106,7 @@ std::int32_t Server::sendListed(ConnectionSlot* slot, Packet* packet,
       ++packet->sequence;
       unsigned char image[MAX_WIRE_SIZE];
       std::int32_t sent = deliverHeld(slot, image, composePacket(packet, part, used, image));
-      if (sent < 0) return -1;
+      if (sent < 0 || transport.flushHeld(slot) < 0) return -1;  // out before the pause
       LockOrder::assertNotHeld(LockRank::Users, "a pause under users");
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       total += sent;

@@ -57,7 +57,19 @@ std::int32_t Transport::deliver(ConnectionSlot* slot, const unsigned char* image
                                 std::int32_t size) {
   NamedLock sendLock(*slot->sendLock, LockRank::Send);
   if (!append(slot, image, size)) return -1;
+  if (slot->corked) return size;
   return write(slot, true) < 0 ? -1 : size;
+}
+
+void Transport::cork(ConnectionSlot* slot) {
+  NamedLock sendLock(*slot->sendLock, LockRank::Send);
+  slot->corked = true;
+}
+
+std::int32_t Transport::uncork(ConnectionSlot* slot) {
+  NamedLock sendLock(*slot->sendLock, LockRank::Send);
+  slot->corked = false;
+  return write(slot, true);
 }
 
 std::int32_t Transport::deliverTo(const Recipient& recipient, const unsigned char* image,
@@ -66,12 +78,14 @@ std::int32_t Transport::deliverTo(const Recipient& recipient, const unsigned cha
   NamedLock sendLock(*slot->sendLock, LockRank::Send);
   if (slot->loginSerial != recipient.login) return -1;
   if (!append(slot, image, size)) return -1;
+  if (slot->corked) return size;
   return write(slot, true) < 0 ? -1 : size;
 }
 
 std::int32_t Transport::deliverHeld(ConnectionSlot* slot, const unsigned char* image,
                                     std::int32_t size) {
   if (!append(slot, image, size)) return -1;
+  if (slot->corked) return size;
   return write(slot, false) < 0 ? -1 : size;
 }
 

@@ -55,6 +55,12 @@ class Transport {
   // Writes what is queued, under the send lock the caller holds: 0, or -1 when the connection
   // was given up.
   std::int32_t flushHeld(ConnectionSlot* slot);
+  // Holds the slot's deliveries in its outbox until uncork, which writes them all at once: for
+  // the server's own packets that follow each other (a greeting, a list's end, a farewell).
+  // Never across a wait for the client. Each takes the slot's send lock (uncork releases it
+  // while writing unless the caller holds it too); uncork returns as flushHeld.
+  void cork(ConnectionSlot* slot);
+  std::int32_t uncork(ConnectionSlot* slot);
   // deliver to a login found under users earlier: -1, with nothing queued, when the slot has
   // left that login since.
   std::int32_t deliverTo(const Recipient& recipient, const unsigned char* image,

@@ -17,6 +17,7 @@ ConnectionSlot::ConnectionSlot()
       writing(false),
       stalledSince(0),
       outboxBytes(0),
+      corked(false),
       admitted(false),
       peerClosed(false),
       inboxLength(0),

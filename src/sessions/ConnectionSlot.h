@@ -64,6 +64,9 @@ class ConnectionSlot {
   std::int64_t stalledSince;
   // The outbox's size, also readable without the send lock: the worker's look before it waits.
   std::atomic<std::int32_t> outboxBytes;
+  // Set (under the send lock) while the slot's own worker queues several packets of its own
+  // that should leave in one write: deliveries then only append, until Transport::uncork.
+  bool corked;
 
   // Set, under users, once the other users have been told of this one and it of them: user
   // lists and user-joined notices only count admitted users, so that two users admitted at the

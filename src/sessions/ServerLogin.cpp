@@ -113,7 +113,8 @@ Bool16 Server::loginHandshake(ConnectionSlot* slot, Packet* outgoing, Packet* in
     return 0;
   };
 
-  if (sendLevel(slot, outgoing) < 0) return 0;
+  // LEVL goes out with the HELO before it (greetAndCheckHost corked them).
+  if (sendLevel(slot, outgoing) < 0 || transport.uncork(slot) < 0) return 0;
   Reply reply = readLogin(*this, slot, incoming);
   if (reply != Reply::Login) return giveUp(reply);
 

@@ -58,8 +58,10 @@ Bool16 Server::terminateUser(const char* name) {
     NamedLock sendLock(*slot->sendLock, LockRank::Send);
     transport.awaitWriter(slot);  // the shutdown must not cut a packet being written
     if (slot->loginSerial == found.login) {
+      transport.cork(slot);  // MESS and QUIT in one write
       sendMessage(slot, &packet, "Connection terminated by server.");
       sendQuit(slot, &packet);
+      transport.uncork(slot);
       // Nothing may follow the QUIT, and a client that ignores it must not stay on line: the
       // connection ends here and its worker tears it down (GONE, the disconnect line).
       if (slot->socket != nullptr) slot->socket->shutdownBoth();

@@ -110,6 +110,7 @@ void Server::teardownConnection(ConnectionSlot* slot, Packet* outgoing) {
     // close wait for its send lock and for the outbox's writer to be done.
     NamedLock sendLock(*slot->sendLock, LockRank::Send);
     transport.awaitWriter(slot);
+    slot->corked = false;  // a greeting cut short by a failure
     sendQuit(slot, outgoing);
     delete sessions.unpublish(slot);  // closes the connection
     std::vector<unsigned char>().swap(slot->outbox);  // what it could not take is dropped
@@ -160,8 +161,11 @@ bool Server::takeConnection(ConnectionSlot* slot) {
 
 // Cycle steps 6 and 7: HELO, then the host check when it is on. False ends the turn.
 bool Server::greetAndCheckHost(ConnectionSlot* slot, Packet* outgoing) {
+  // Without a host check, HELO and LEVL (loginHandshake uncorks) leave in one write.
+  transport.cork(slot);
   if (sendHello(slot, outgoing) < 0) return false;
   if (!hostCheck) return true;
+  if (transport.uncork(slot) < 0) return false;
   if (sendMessage(slot, outgoing, "Verifiying host.") < 0) return false;
   char peer[16];
   slot->socket->getPeerAddress(peer, sizeof peer);
@@ -188,7 +192,10 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming)
     // The newcomer's own send lock from before its list is taken until the list is out: of
     // two users admitted at the same moment, the later lists the earlier and the earlier is
     // told of the later, each exactly once, and that notice never lands inside a list.
+    // The list's last part, MCST and CONN leave in one write (sendListed writes the earlier
+    // parts itself, each before its pause).
     NamedLock sendLock(*slot->sendLock, LockRank::Send);
+    transport.cork(slot);
     std::vector<ListedUser> listed;
     sessions.admit(slot, &listed, &told);
     if (sendListed(slot, outgoing, listed) < 0) return;
@@ -207,7 +214,10 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming)
       if (size > 0) transport.deliverTo(recipient, image, size);
     }
   }
-  if (sendMulticastGroup(slot, outgoing) < 0 || sendConnected(slot, outgoing) < 0) return;
+  if (sendMulticastGroup(slot, outgoing) < 0 || sendConnected(slot, outgoing) < 0 ||
+      transport.uncork(slot) < 0) {
+    return;
+  }
   while (receivePacket(slot, incoming) >= 0) {
     // While the stop says goodbye, what the client still sends is read and dropped: left
     // unread, it would reset the connection under the notice when it closes.

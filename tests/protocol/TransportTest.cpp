@@ -339,4 +339,21 @@ TEST_F(OutboxTest, QueuedPacketsReachAClientThatReadsLateThroughItsOwnWorker) {
   EXPECT_GT(worker.get(), 0);
 }
 
+TEST_F(OutboxTest, CorkedPacketsWaitForTheUncorkAndLeaveInOrder) {
+  WireClient& client = connect(0, "alice");
+  server.transport.cork(slot(0));
+  Packet packet;
+  std::memcpy(packet.type, "MESS", 4);
+  EXPECT_GT(server.sendPacket(slot(0), &packet, "first", -1), 0);
+  EXPECT_GT(server.sendPacket(slot(0), &packet, "second", -1), 0);
+  EXPECT_TRUE(client.silentFor(50ms));
+  EXPECT_EQ(server.transport.uncork(slot(0)), 0);
+  Packet got;
+  ASSERT_TRUE(client.readPacket(got));
+  EXPECT_EQ(textOf(got), "first");
+  ASSERT_TRUE(client.readPacket(got));
+  EXPECT_EQ(textOf(got), "second");
+  EXPECT_EQ(slot(0)->outboxBytes.load(), 0);
+}
+
 }  // namespace
