@@ -25,6 +25,8 @@ constexpr int kFlushStepMilliseconds = 20;
 constexpr long kStopStepMicroseconds = 5000;
 // The outbox bound when none is configured.
 constexpr std::int32_t kDefaultSendQueueBytes = 256 * 1024;
+// The largest outbox buffer a slot keeps for its next packets once written.
+constexpr std::size_t kKeptBufferBytes = 16 * 1024;
 
 std::int64_t steadyMilliseconds() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -147,6 +149,12 @@ std::int32_t Transport::write(ConnectionSlot* slot, bool release) {
     slot->stalledSince = 0;
     // From the stop on, the stopping thread writes what is left, after its own checks.
     if (!gate_.mayStillSend()) break;
+  }
+  // The buffer just written goes back to the slot, so that the next append does not allocate
+  // (unless a stalled client made it large).
+  if (result >= 0 && slot->outbox.empty() && batch.capacity() <= kKeptBufferBytes) {
+    batch.clear();
+    slot->outbox.swap(batch);
   }
   slot->writing = false;
   if (result < 0) {
