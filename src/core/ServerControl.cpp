@@ -174,6 +174,7 @@ Bool16 Server::start() {
 
   // Every slot exists before the first worker runs: workers walk the whole array.
   sessions.createSlots(slotCount);
+  transport.startFlusher();  // without it, notices are written at once
   for (std::int32_t i = 0; i < slotCount; ++i) {
     char text[64];
     std::snprintf(text, sizeof text, "%p %p", static_cast<void*>(slots[i]),
@@ -203,6 +204,9 @@ Bool16 Server::stop() {
   // connection that has not logged in is given up.
   std::vector<ConnectionSlot*> owed;
   sessions.takeEveryoneOut(&owed);
+  // Nothing more is written but by this thread; what the flusher had not yet written stays
+  // queued, ahead of the notice.
+  transport.stopFlusher();
   // No lock is held here: a worker may be finishing a packet to one of them under its send
   // lock.
   Packet notice;

@@ -116,13 +116,13 @@ Bool16 Server::routePacket(ConnectionSlot* sender, Packet* packet) {
     // logs in half-way gets a packet sent before they came.
     std::vector<Recipient> everyone;
     sessions.online(&everyone);
-    for (const Recipient& recipient : everyone) transport.deliverTo(recipient, image, size);
+    for (const Recipient& recipient : everyone) transport.post(sender, recipient, image, size);
     return 1;
   }
   for (int i = 0; i < count; ++i) {
     Recipient found;
     if (sessions.find(recipients[i], &found)) {
-      transport.deliverTo(found, image, size);
+      transport.post(sender, found, image, size);
     } else if (notifySender) {
       notifyUndeliverable(sender, recipients[i]);
     }

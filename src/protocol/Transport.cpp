@@ -1,5 +1,6 @@
 #include "protocol/Transport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -25,6 +26,9 @@ constexpr int kFlushStepMilliseconds = 20;
 constexpr long kStopStepMicroseconds = 5000;
 // The outbox bound when none is configured.
 constexpr std::int32_t kDefaultSendQueueBytes = 256 * 1024;
+// A worker whose client's last read gave packets for this many recipients or more hands the
+// writing to the flusher.
+constexpr std::size_t kHandOverRecipients = 2;
 // The largest outbox buffer a slot keeps for its next packets once written.
 constexpr std::size_t kKeptBufferBytes = 16 * 1024;
 
@@ -82,6 +86,129 @@ std::int32_t Transport::deliverTo(const Recipient& recipient, const unsigned cha
   if (!append(slot, image, size)) return -1;
   if (slot->corked) return size;
   return write(slot, true) < 0 ? -1 : size;
+}
+
+std::int32_t Transport::post(ConnectionSlot* poster, const Recipient& recipient,
+                            const unsigned char* image, std::int32_t size) {
+  if (poster == nullptr || !poster->batching) return deliverTo(recipient, image, size);
+  ConnectionSlot* slot = recipient.slot;
+  NamedLock sendLock(*slot->sendLock, LockRank::Send);
+  if (slot->loginSerial != recipient.login) return -1;
+  if (!append(slot, image, size)) return -1;
+  // A writer at work, or the corking thread, takes these bytes with its own. The flusher's
+  // promise is not waited for: a poster writes its own packets, notices queued before them
+  // included, as soon as its client's read is routed.
+  if (!slot->corked && !slot->writing &&
+      (poster->posted.empty() || poster->posted.back() != slot)) {
+    poster->posted.push_back(slot);
+  }
+  return size;
+}
+
+void Transport::flushPosted(ConnectionSlot* poster) {
+  std::vector<ConnectionSlot*>& posted = poster->posted;
+  if (posted.empty()) return;
+  if (posted.size() > 1) {
+    std::sort(posted.begin(), posted.end());
+    posted.erase(std::unique(posted.begin(), posted.end()), posted.end());
+  }
+  if (posted.size() >= kHandOverRecipients && flusherRunning_) {
+    // A client that keeps several recipients busy: the flusher writes for it, so that what
+    // other busy senders queue for the same recipients meanwhile leaves in the same writes.
+    bool wake = false;  // the flusher may be waiting: it is woken whenever its list was empty
+    for (ConnectionSlot* slot : posted) {
+      NamedLock sendLock(*slot->sendLock, LockRank::Send);
+      if (slot->outbox.empty() || slot->writing || slot->flushPending) continue;
+      slot->flushPending = true;
+      std::lock_guard<std::mutex> list(flushListLock_);
+      if (flushList_.empty()) wake = true;
+      flushList_.push_back(slot);
+    }
+    if (wake) flushWanted_.notify_one();
+    posted.clear();
+    return;
+  }
+  for (ConnectionSlot* slot : posted) {
+    NamedLock sendLock(*slot->sendLock, LockRank::Send);
+    // Once the stop has begun, what is queued is the stop's to write, before its notice.
+    if (!slot->outbox.empty() && gate_.mayStillSend()) write(slot, true);
+  }
+  posted.clear();
+}
+
+std::int32_t Transport::notify(const Recipient& recipient, const unsigned char* image,
+                               std::int32_t size) {
+  ConnectionSlot* slot = recipient.slot;
+  NamedLock sendLock(*slot->sendLock, LockRank::Send);
+  if (slot->loginSerial != recipient.login) return -1;
+  if (!append(slot, image, size)) return -1;
+  if (slot->corked || slot->writing || slot->flushPending) return size;  // it is in hand
+  if (!flusherRunning_) return write(slot, true) < 0 ? -1 : size;
+  slot->flushPending = true;
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> list(flushListLock_);
+    first = flushList_.empty();
+    flushList_.push_back(slot);
+  }
+  if (first) flushWanted_.notify_one();
+  return size;
+}
+
+bool Transport::startFlusher() {
+  if (flusherRunning_) return true;
+  {
+    std::lock_guard<std::mutex> list(flushListLock_);
+    flusherEnding_ = false;
+  }
+  try {
+    flusher_ = std::thread(&Transport::flush, this);
+  } catch (const std::exception&) {
+    return false;
+  }
+  flusherRunning_ = true;
+  return true;
+}
+
+void Transport::stopFlusher() {
+  if (!flusherRunning_) return;
+  flusherRunning_ = false;
+  {
+    std::lock_guard<std::mutex> list(flushListLock_);
+    flusherEnding_ = true;
+  }
+  flushWanted_.notify_one();
+  flusher_.join();
+  // Whatever was still listed stays queued in its outbox (the stop writes it before its
+  // notice); the slots are free to be listed again.
+  std::vector<ConnectionSlot*> left;
+  {
+    std::lock_guard<std::mutex> list(flushListLock_);
+    left.swap(flushList_);
+  }
+  for (ConnectionSlot* slot : left) {
+    NamedLock sendLock(*slot->sendLock, LockRank::Send);
+    slot->flushPending = false;
+  }
+}
+
+void Transport::flush() {
+  std::vector<ConnectionSlot*> round;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> list(flushListLock_);
+      flushWanted_.wait(list, [this] { return flusherEnding_ || !flushList_.empty(); });
+      if (flusherEnding_) return;
+      round.swap(flushList_);
+    }
+    // Notices listed while this round writes wait for the next, and leave together.
+    for (ConnectionSlot* slot : round) {
+      NamedLock sendLock(*slot->sendLock, LockRank::Send);
+      slot->flushPending = false;
+      if (!slot->outbox.empty() && gate_.mayStillSend()) write(slot, true);
+    }
+    round.clear();
+  }
 }
 
 std::int32_t Transport::deliverHeld(ConnectionSlot* slot, const unsigned char* image,
@@ -265,21 +392,25 @@ std::int32_t Transport::receive(ConnectionSlot* slot, Packet* packet) {
   const std::int64_t limit = static_cast<std::int64_t>(loginTimeoutSeconds_) * 1000;
   for (;;) {
     // No packet larger than the wire buffer is ever read: the connection ends instead.
-    std::int32_t whole =
-        framedPacketSize(slot->inbox, static_cast<std::size_t>(slot->inboxLength));
-    if (whole < 0) return -1;
+    unsigned char* front = slot->inbox + slot->inboxFront;
+    std::int32_t whole = framedPacketSize(front, static_cast<std::size_t>(slot->inboxLength));
     if (whole > 0 && slot->inboxLength >= whole) {
-      packet->deserialize(slot->inbox);
+      packet->deserialize(front);
       slot->inboxLength -= whole;
-      std::memmove(slot->inbox, slot->inbox + whole, static_cast<std::size_t>(slot->inboxLength));
-      slot->partialSince = slot->inboxLength > 0 ? steadyMilliseconds() : 0;
+      slot->inboxFront = slot->inboxLength > 0 ? slot->inboxFront + whole : 0;
+      slot->partialSince = 0;  // noted when the worker waits for the rest
       return packet->length != 0 ? static_cast<std::int32_t>(packet->length)
                                  : static_cast<std::int32_t>(HEADER_SIZE);
     }
+    // Every whole packet read so far has been routed: what it queued for others goes out
+    // before this worker reads or waits again.
+    flushPosted(slot);
+    if (whole < 0) return -1;
 
     // A connection that has not logged in in time, or a packet that stays incomplete too long,
     // would keep a slot from real users: either ends the connection.
     std::int64_t deadline = slot->loginDeadline;
+    if (slot->inboxLength > 0 && slot->partialSince == 0) slot->partialSince = steadyMilliseconds();
     if (slot->inboxLength > 0 && limit > 0) {
       std::int64_t packetDeadline = slot->partialSince + limit;
       if (deadline == 0 || packetDeadline < deadline) deadline = packetDeadline;
@@ -307,6 +438,12 @@ std::int32_t Transport::receive(ConnectionSlot* slot, Packet* packet) {
       int ready = socket->waitForData(wait);
       if (ready < 0) return -1;
       if (ready == 0) continue;
+    }
+    if (slot->inboxFront > 0) {
+      // What is left of the last read goes to the front, so that the next has all the room.
+      std::memmove(slot->inbox, slot->inbox + slot->inboxFront,
+                   static_cast<std::size_t>(slot->inboxLength));
+      slot->inboxFront = 0;
     }
     std::int32_t got = socket->receive(
         slot->inbox + slot->inboxLength,

@@ -20,14 +20,31 @@
 // sendTimeoutMilliseconds, has gone or stopped reading: its connection is shut down, so that
 // its own worker tears it down, and what was queued for it is dropped.
 //
-// Owns: the send budget and the outbox bound. Uses each slot's connection, inbox, outbox and
-// send lock (ConnectionSlot).
+// Two kinds of delivery wait before they are written, so that packets to one client that
+// arrive close together leave in one write:
+// - What a worker routes for its client (post) is queued, and written when the worker has
+//   routed everything its client's last read brought (flushPosted, called by receive before
+//   it reads or waits again). One read of many packets costs one write per recipient; a lone
+//   packet is written at once, as before.
+// - The server's notices to other users (notify: joined, gone) go to the flusher, one thread
+//   of the running service that writes every outbox it is given, in turn. While it writes, the
+//   notices of further logins queue behind, so a crowd logging in at once costs a write per
+//   recipient per round rather than one per notice. Without a flusher (a service not started),
+//   notify writes at once.
+//
+// Owns: the send budget, the outbox bound, and the flusher with its list of slots to write.
+// Uses each slot's connection, inbox, outbox and send lock (ConnectionSlot).
 // Locks: one slot's send lock at a time, never users (checked), never a file. No caller holds
-// users while it delivers.
+// users while it delivers. The flusher's list has a lock of its own, taken under a send lock or
+// none, with nothing taken under it.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 class ConnectionSlot;
 class Packet;
@@ -65,6 +82,21 @@ class Transport {
   // left that login since.
   std::int32_t deliverTo(const Recipient& recipient, const unsigned char* image,
                          std::int32_t size);
+  // deliverTo for a worker (poster) routing its client's packets: while the poster is
+  // batching, the packet is queued and written at the poster's next flushPosted; otherwise
+  // (or with no poster) as deliverTo.
+  std::int32_t post(ConnectionSlot* poster, const Recipient& recipient,
+                    const unsigned char* image, std::int32_t size);
+  // Writes what the poster's posts queued, one recipient at a time (no lock held by the
+  // caller). Only the poster's own worker calls it.
+  void flushPosted(ConnectionSlot* poster);
+  // deliverTo for a notice: queued, and written by the flusher (at once when none runs).
+  std::int32_t notify(const Recipient& recipient, const unsigned char* image, std::int32_t size);
+  // The flusher runs from startFlusher until stopFlusher (which waits for it to end); the
+  // service starts it before its workers and stops it once the stop has begun, before any
+  // slot goes. False when the thread could not be started (notices are then written at once).
+  bool startFlusher();
+  void stopFlusher();
   // For a caller that holds the slot's send lock: returns once no writer is at work on the
   // slot (releasing the lock meanwhile), so that the connection may be closed.
   void awaitWriter(ConnectionSlot* slot);
@@ -96,7 +128,16 @@ class Transport {
   std::int32_t write(ConnectionSlot* slot, bool release);
   // Shuts the connection down and drops its outbox, under the send lock.
   void giveUp(ConnectionSlot* slot);
+  // The flusher's loop.
+  void flush();
 
   const ServiceGate& gate_;
   const std::atomic<std::int32_t>& loginTimeoutSeconds_;
+
+  std::mutex flushListLock_;             // guards the three fields below
+  std::condition_variable flushWanted_;  // the list got its first slot, or the flusher must end
+  std::vector<ConnectionSlot*> flushList_;
+  bool flusherEnding_ = false;
+  std::atomic<bool> flusherRunning_{false};
+  std::thread flusher_;
 };

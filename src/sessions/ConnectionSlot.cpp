@@ -18,8 +18,11 @@ ConnectionSlot::ConnectionSlot()
       stalledSince(0),
       outboxBytes(0),
       corked(false),
+      flushPending(false),
+      batching(false),
       admitted(false),
       peerClosed(false),
+      inboxFront(0),
       inboxLength(0),
       partialSince(0),
       loginDeadline(0) {}

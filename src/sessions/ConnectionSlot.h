@@ -67,6 +67,18 @@ class ConnectionSlot {
   // Set (under the send lock) while the slot's own worker queues several packets of its own
   // that should leave in one write: deliveries then only append, until Transport::uncork.
   bool corked;
+  // Set (under the send lock) while the slot waits in the flusher's list (Transport::notify):
+  // further notices for it meanwhile leave with the first, in the flusher's next round.
+  // Cleared by the flusher before it writes.
+  bool flushPending;
+  // Set by the slot's own worker while it routes its client's packets in its session loop:
+  // what it routes then is queued and written when it has routed all its client's last read
+  // brought (Transport::post). Outside that loop a packet routed with this slot as sender is
+  // written at once. Only that worker touches this and the next field.
+  bool batching;
+  // The recipients the worker has queued packets for and not yet written to, perhaps more
+  // than once each.
+  std::vector<ConnectionSlot*> posted;
 
   // Set, under users, once the other users have been told of this one and it of them: user
   // lists and user-joined notices only count admitted users, so that two users admitted at the
@@ -79,11 +91,15 @@ class ConnectionSlot {
   std::atomic<bool> peerClosed;
 
   // Bytes received from the current connection that do not yet make a whole packet (or that
-  // follow the packet just read). Emptied when a connection is taken.
+  // follow the packet just read): inboxLength bytes from inbox + inboxFront (the packets before
+  // them have been read; the rest moves to the front before the next receive). Emptied when a
+  // connection is taken.
   unsigned char inbox[4 * MAX_WIRE_SIZE];
+  std::int32_t inboxFront;
   std::int32_t inboxLength;
   // Steady-clock milliseconds: when the bytes at the front of inbox began to arrive (0 when it
-  // is empty), and by when the login must be complete (0: no limit, or logged in).
+  // is empty, or not yet noted: the worker notes it when it waits for more), and by when the
+  // login must be complete (0: no limit, or logged in).
   std::int64_t partialSince;
   std::int64_t loginDeadline;
 };

@@ -95,7 +95,7 @@ void Server::teardownConnection(ConnectionSlot* slot, Packet* outgoing) {
       if (loginNameProblem(name) == nullptr && !told.empty()) {
         unsigned char image[MAX_WIRE_SIZE];
         const std::int32_t size = composeUserGone(outgoing, name, image);
-        for (const Recipient& recipient : told) transport.deliverTo(recipient, image, size);
+        for (const Recipient& recipient : told) transport.notify(recipient, image, size);
       }
       logDisconnect(name, port, peer);
       std::free(name);
@@ -143,6 +143,7 @@ bool Server::takeConnection(ConnectionSlot* slot) {
   socket->setKeepAliveTiming(kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds,
                              kKeepAliveProbes);
   slot->connectTime = std::time(nullptr);
+  slot->inboxFront = 0;
   slot->inboxLength = 0;
   slot->partialSince = 0;
   slot->peerClosed = false;
@@ -211,19 +212,24 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming)
     unsigned char image[MAX_WIRE_SIZE];
     const std::int32_t size = composeUserJoined(outgoing, self, fullName, image);
     for (const Recipient& recipient : told) {
-      if (size > 0) transport.deliverTo(recipient, image, size);
+      if (size > 0) transport.notify(recipient, image, size);
     }
   }
   if (sendMulticastGroup(slot, outgoing) < 0 || sendConnected(slot, outgoing) < 0 ||
       transport.uncork(slot) < 0) {
     return;
   }
+  // What the client's packets route is written once all that one read brought is routed
+  // (receivePacket flushes before it reads again), and when the session ends.
+  slot->batching = true;
   while (receivePacket(slot, incoming) >= 0) {
     // While the stop says goodbye, what the client still sends is read and dropped: left
     // unread, it would reset the connection under the notice when it closes.
     if (gate.halting()) continue;
     if (!dispatchPacket(slot, incoming)) break;
   }
+  transport.flushPosted(slot);
+  slot->batching = false;
   slot->peerClosed = true;
 }
 

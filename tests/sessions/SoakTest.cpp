@@ -171,8 +171,9 @@ TEST_F(SoakTest, RoundsOfLoginTrafficAndQuitLoseNothingAndLeakNothing) {
   const int threadsBeforeStart = threadCount();
   const int descriptorsBeforeStart = openDescriptors();
   ASSERT_TRUE(startService());
-  // Every worker is up and waiting once capacity + 1 threads have joined the process.
-  ASSERT_TRUE(waitUntil([&] { return threadCount() == threadsBeforeStart + kUsers + 1; },
+  // Every worker is up and waiting once capacity + 1 threads (and the notices' flusher) have
+  // joined the process.
+  ASSERT_TRUE(waitUntil([&] { return threadCount() == threadsBeforeStart + kUsers + 2; },
                         kWaitBound));
   const int threadsRunning = threadCount();
   // A running service holds its listener and nothing else; the wait rides out a stray
