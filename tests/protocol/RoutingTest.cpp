@@ -10,8 +10,10 @@
 
 #include <chrono>
 #include <memory>
+#include <map>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ServiceFixture.h"
@@ -328,6 +330,65 @@ TEST_F(RoutingTest, OverlongClientTextIsCutToOneReportLine) {
   const std::string line = "Client Message: alice@127.0.0.1 sent message: " + text + ".";
   expectReported(alice, wireImage("MESS", "alice", text + "\xFD"), line.substr(0, 255));
   expectNothingElseAfter(alice, "alice");
+}
+
+TEST_F(RoutingTest, BurstsFromManySendersArriveCompleteAndInEachSendersOrder) {
+  // Each sender writes its packets twenty at a time, so that one read brings many, and sends to
+  // one user and to everyone alike: what one read routes leaves in batches, some written by
+  // the sender's worker and some by the flusher, and none may be lost, doubled or reordered.
+  constexpr int kSenders = 5;
+  constexpr int kBursts = 15;
+  constexpr int kBurst = 20;
+  WireClient& target = join("target");
+  std::vector<WireClient*> senders;
+  for (int s = 0; s < kSenders; ++s) senders.push_back(&join("s" + std::to_string(s)));
+
+  std::vector<std::thread> threads;
+  for (int s = 0; s < kSenders; ++s) {
+    threads.emplace_back([&senders, s] {
+      const std::string name = "s" + std::to_string(s);
+      int number = 0;
+      for (int b = 0; b < kBursts; ++b) {
+        std::string burst;
+        for (int i = 0; i < kBurst; ++i, ++number) {
+          const std::string to = i % 5 == 4 ? "everyone" : "target";
+          burst += honest("PRIV", name, to + "\xFC" + name + ":" + std::to_string(number) + "\xFD");
+        }
+        if (!senders[s]->sendRaw(burst)) return;
+      }
+    });
+  }
+  // The target gets every packet of every sender, each sender's in the order sent.
+  std::map<std::string, int> next;
+  const int total = kSenders * kBursts * kBurst;
+  int received = 0;
+  Packet packet;
+  while (received < total && target.readPacket(packet)) {
+    const std::string payload = payloadOf(packet);
+    const std::size_t text = payload.find('\xFC') + 1;
+    const std::size_t colon = payload.find(':', text);
+    ASSERT_NE(colon, std::string::npos) << payload;
+    const std::string from = payload.substr(text, colon - text);
+    EXPECT_EQ(payload.substr(colon + 1), std::to_string(next[from]) + "\xFD") << "from " << from;
+    ++next[from];
+    ++received;
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(received, total);
+  // Every sender gets every sender's "everyone" packets, in order, and nothing else.
+  for (int s = 0; s < kSenders; ++s) {
+    std::map<std::string, int> seen;
+    for (int i = 0; i < kSenders * kBursts * kBurst / 5; ++i) {
+      ASSERT_TRUE(senders[s]->readPacket(packet)) << "s" << s << " after " << i;
+      const std::string payload = payloadOf(packet);
+      ASSERT_EQ(payload.rfind("everyone\xFC", 0), 0u) << payload;
+      const std::size_t colon = payload.find(':');
+      const std::string from = payload.substr(9, colon - 9);
+      EXPECT_EQ(payload.substr(colon + 1), std::to_string(seen[from] * 5 + 4) + "\xFD");
+      ++seen[from];
+    }
+  }
+  expectNothingElseAfter(target, "target");
 }
 
 }  // namespace

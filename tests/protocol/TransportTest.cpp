@@ -339,6 +339,26 @@ TEST_F(OutboxTest, QueuedPacketsReachAClientThatReadsLateThroughItsOwnWorker) {
   EXPECT_GT(worker.get(), 0);
 }
 
+TEST_F(OutboxTest, ClientThatTakesNothingForTheSendBudgetIsGivenUpByItsOwnWorker) {
+  WireClient& stalled = connect(0, "stalled");  // never reads
+  stalled.socket().setReceiveBufferSize(4096);
+  slot(0)->socket->setSendBufferSize(4096);
+  const std::string text(900, 's');
+  ASSERT_TRUE(fillUntilQueued(text));
+  // More than the socket's buffers could take later on, so that bytes stay queued.
+  Packet packet;
+  std::memcpy(packet.type, "MESS", 4);
+  for (int i = 0; i < 64; ++i) ASSERT_GT(server.sendPacket(slot(0), &packet, text.c_str(), -1), 0);
+  server.transport.sendTimeoutMilliseconds = 200;
+  // Nobody sends to it any more: its worker keeps trying the queued bytes, finds that none has
+  // left for the budget, and ends the connection.
+  const auto begun = Clock::now();
+  Packet incoming;
+  EXPECT_EQ(server.receivePacket(slot(0), &incoming), -1);
+  EXPECT_LT(Clock::now() - begun, 3s);
+  EXPECT_EQ(slot(0)->outboxBytes.load(), 0);
+}
+
 TEST_F(OutboxTest, CorkedPacketsWaitForTheUncorkAndLeaveInOrder) {
   WireClient& client = connect(0, "alice");
   server.transport.cork(slot(0));
