@@ -18,6 +18,16 @@
 
 namespace {
 
+// Waits for a second stop request while the first one is carried out, and ends the program at
+// once when it comes (later requests to reopen the logs are not acted on any more).
+void exitOnSecondRequest() {
+  while (StopSignal::wait() != StopSignal::Request::Stop) {
+  }
+  std::printf("Stopped at once.\n");
+  std::fflush(stdout);
+  std::_Exit(1);
+}
+
 // Serves until a stop request: the service stops as P stops it, every user told; a second
 // request during that stop ends the program at once.
 int serve(Server& server) {
@@ -26,14 +36,9 @@ int serve(Server& server) {
     return 1;
   }
   std::printf("Server started.\n");
+  server.reportListening();
   while (StopSignal::wait() == StopSignal::Request::ReopenLogs) server.closeLogs();
-  std::thread([] {
-    while (StopSignal::wait() != StopSignal::Request::Stop) {
-    }
-    std::printf("Stopped at once.\n");
-    std::fflush(stdout);
-    std::_Exit(1);
-  }).detach();
+  std::thread(exitOnSecondRequest).detach();
   if (server.stop()) std::printf("Server Stopped.\n");
   return 0;
 }
@@ -68,12 +73,20 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     Server server(10);
-    server.readConfigFile(line.configPath.c_str());
+    // --check prints the file's problems once, with the other checks.
+    const bool fileRead =
+        server.readConfigFile(line.configPath.c_str(), line.mode != CommandLine::Mode::Check);
     switch (line.mode) {
       case CommandLine::Mode::Check:
-        status = server.runDiagnostics() ? 0 : 1;
-        std::printf(status == 0 ? "Diagnostics Complete: No errors found.\n"
-                                : "Diagnostics Complete: Errors found.\n");
+        if (!server.runDiagnostics()) {
+          status = 1;
+          std::printf("Diagnostics Complete: Errors found.\n");
+        } else if (!fileRead || !server.configProblems.empty()) {
+          status = 1;
+          std::printf("Diagnostics Complete: Problems found in the configuration file.\n");
+        } else {
+          std::printf("Diagnostics Complete: No errors found.\n");
+        }
         break;
       case CommandLine::Mode::Serve:
         status = serve(server);
