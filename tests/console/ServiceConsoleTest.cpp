@@ -2,6 +2,10 @@
 // quit and the end of input, with real clients on the listener while it runs.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -152,6 +156,63 @@ TEST_F(ServiceConsoleTest, QuitWhileRunningStopsTheServiceFirst) {
 TEST_F(ServiceConsoleTest, EndOfInputWhileRunningActsAsQuit) {
   expectLeavingStopsTheService([](ChildProcess& server) { server.closeInput(); });
 }
+
+#ifndef _WIN32
+// A stop request at the console is Q: the service stops as P stops it (every user told), and
+// the program ends with status 0.
+TEST_F(ServiceConsoleTest, SigintOrSigtermAtTheConsoleStopsTheServiceAndQuits) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    expectLeavingStopsTheService(
+        [signal](ChildProcess& server) { ASSERT_EQ(::kill(server.pid(), signal), 0); });
+  }
+}
+
+TEST_F(ServiceConsoleTest, CtrlCTypedAtAHiddenQuestionQuitsWithTheEchoBackOn) {
+  configure("mcastaddress 239.1.2.3\n");
+  auto server = launch(ChildProcess::Console::Terminal);
+  server->write("S\n");
+  ASSERT_TRUE(server->waitFor("Server started.")) << server->output();
+  auto alice = login("alice");
+  ASSERT_TRUE(alice);
+  server->write("U\nbob\n");
+  ASSERT_TRUE(server->waitFor("Enter password> ")) << server->output();
+  ASSERT_FALSE(server->terminalEcho());
+  server->write("\x03");  // the terminal's interrupt character
+  expectShutdownSeenBy(*alice);
+  EXPECT_EQ(server->waitExit(), 0);
+  EXPECT_NE(server->output().find("Server Stopped."), std::string::npos) << server->output();
+  EXPECT_TRUE(server->terminalEcho());
+  EXPECT_EQ(dir.read("passwd"), "");
+  // The stop wrote alice's departure, as every stop does.
+  EXPECT_EQ(occurrences(dir.read("connectionlog"), "Disconnect: USER: alice\t"), 1);
+}
+
+TEST_F(ServiceConsoleTest, AClosedTerminalActsAsQuit) {
+  configure("mcastaddress 239.1.2.3\n");
+  auto server = launch(ChildProcess::Console::Terminal);
+  server->write("S\n");
+  ASSERT_TRUE(server->waitFor("Server started.")) << server->output();
+  auto alice = login("alice");
+  ASSERT_TRUE(alice);
+  server->hangUp();
+  expectShutdownSeenBy(*alice);
+  EXPECT_EQ(server->waitExit(), 0);
+}
+
+TEST_F(ServiceConsoleTest, AConsoleNobodyReadsAnyMoreDoesNotEndTheProgram) {
+  configure("mcastaddress 239.1.2.3\n");
+  auto server = launchRunning();
+  auto alice = login("alice");
+  ASSERT_TRUE(alice);
+  server->closeOutput();
+  // Each command's report and menu now go to a closed pipe.
+  server->write("L\nM\nP\n");
+  expectShutdownSeenBy(*alice);
+  server->write("Q\n");
+  EXPECT_EQ(server->waitExit(), 0);
+}
+#endif
 
 TEST_F(ServiceConsoleTest, ScriptedConsoleRunsEveryCommand) {
   configure("mcastaddress 239.1.2.3\n");
