@@ -1,29 +1,51 @@
 #include "console/ConsoleInput.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 
 namespace {
-bool inputEnded = false;
+
+std::atomic<bool> inputEnded{false};
+std::atomic<bool> endRequested{false};
+std::atomic<bool> waiting{false};
+
+// The next byte of input, or EOF at its end or once an end is requested. A read that an
+// interruption ended without a request (a stray signal) is read again.
+int nextByte() {
+  for (;;) {
+    if (endRequested) {
+      inputEnded = true;
+      return EOF;
+    }
+    waiting = true;
+    const int c = std::getchar();
+    waiting = false;
+    if (c != EOF) return c;
+    if (endRequested) {
+      inputEnded = true;
+      return EOF;
+    }
+    if (std::ferror(stdin) && errno == EINTR) {
+      std::clearerr(stdin);
+      continue;
+    }
+    inputEnded = true;
+    return EOF;
+  }
+}
+
 }  // namespace
 
 int ConsoleInput::readCharacter() {
   std::fflush(stdout);
-  int c = std::getchar();
-  if (c == EOF) {
-    inputEnded = true;
-    return -1;
-  }
-  return c;
+  return nextByte();
 }
 
 void ConsoleInput::discardLine() {
   for (;;) {
-    int c = std::getchar();
-    if (c == '\n') return;
-    if (c == EOF) {
-      inputEnded = true;
-      return;
-    }
+    int c = nextByte();
+    if (c == '\n' || c == EOF) return;
   }
 }
 
@@ -33,9 +55,8 @@ int ConsoleInput::readLine(char* buffer, std::size_t size, bool* cut) {
   std::size_t used = 0;
   bool any = false;
   for (;;) {
-    int c = std::getchar();
+    int c = nextByte();
     if (c == EOF) {
-      inputEnded = true;
       if (!any) {
         if (size > 0) buffer[0] = '\0';
         return -1;
@@ -59,6 +80,10 @@ int ConsoleInput::readLine(char* buffer, std::size_t size, bool* cut) {
 }
 
 bool ConsoleInput::ended() { return inputEnded; }
+
+void ConsoleInput::requestEnd() { endRequested = true; }
+
+bool ConsoleInput::isWaiting() { return waiting; }
 
 void ConsoleInput::prompt(const char* text) {
   std::fputs(text, stdout);

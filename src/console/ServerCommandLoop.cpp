@@ -48,7 +48,12 @@ void Server::commandLoop() {
         printMenu();
         break;
       case 'S':
-        std::printf(start() ? "Server started.\n" : "Server not started.\n");
+        if (start()) {
+          std::printf("Server started.\n");
+          reportListening();
+        } else {
+          std::printf("Server not started.\n");
+        }
         break;
       case 'P':
         if (stop()) std::printf("Server Stopped.\n");

@@ -65,12 +65,11 @@ void Server::configure() {
 void Server::promptSecurityLevel() {
   char answer[TEXT_LINE_SIZE];
   for (;;) {
+    // No level (an unknown word in the file) shows as "none", and Enter keeps it so: only a
+    // level the operator names is taken, so a typo never turns passwords off.
     const char* current = Settings::securityLevelName(securityLevel);
-    if (current == nullptr) {
-      securityLevel = Settings::kFallbackSecurityLevel;
-      current = Settings::securityLevelName(securityLevel);
-    }
-    std::printf("Enter security level (%s) [%s]> ", Settings::securityLevelList(), current);
+    std::printf("Enter security level (%s) [%s]> ", Settings::securityLevelList(),
+                current != nullptr ? current : "none");
     bool tooLong = false;
     if (!readAnswer(answer, sizeof answer, &tooLong)) return;
     if (!tooLong && answer[0] == '\0') return;

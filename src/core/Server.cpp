@@ -51,9 +51,10 @@ Server::Server(std::int32_t capacity_)
       localHostText{},
       sendTimeoutMilliseconds(transport.sendTimeoutMilliseconds),
       loginTimeout(60) {
+  // This machine's address until the configuration names one ("listen").
   char address[16];
   listener.getLocalAddress(address, sizeof address);
-  hostAddress = convertAddress(address);
+  setListenAddress(address);
   processId = currentProcessId();
 }
 

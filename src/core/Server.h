@@ -37,9 +37,11 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "core/ConfigProblems.h"
 #include "core/ServiceGate.h"
 #include "core/Settings.h"
 #include "platform/PlatformTypes.h"
@@ -69,7 +71,9 @@ class ServerBase {
  public:
   virtual ~ServerBase() = 0;
 
-  std::uint32_t hostAddress;  // this machine's IPv4 address, network byte order
+  // The address the server listens on and gives as its own (SYID), network byte order; 0 when
+  // it listens on every address.
+  std::uint32_t hostAddress;
   std::uint32_t processId;    // the prefix of every mutex name
   std::atomic<SecurityLevel> securityLevel;
   std::time_t startTime;      // when the service was started; 0 while stopped
@@ -81,7 +85,8 @@ class ServerBase {
 class Server : public ServerBase {
  public:
   // Builds the stopped server with its defaults and the given capacity; resolves this
-  // machine's address for the listener and hostAddress.
+  // machine's address (its host name's first IPv4 address) for the listener and hostAddress;
+  // when the name does not resolve, the listener takes every address and hostAddress is 0.
   explicit Server(std::int32_t capacity);
   // Stops a running service first (with its notices to the users).
   ~Server() override;
@@ -97,8 +102,16 @@ class Server : public ServerBase {
 
   // --- core/ServerConfig.cpp: the configuration file, setters and getters
   // True when the file was opened (even if nothing in it was usable). A missing file is
-  // reported; the settings then keep their values.
-  Bool16 readConfigFile(const char* path);
+  // reported; the settings then keep their values. Each line that cannot be used as written
+  // goes to configProblems, which is emptied first; when printProblems is set they are
+  // printed after the reading, under "Warnings:".
+  Bool16 readConfigFile(const char* path, bool printProblems = true);
+  // One report line ("\n\t...") per problem in configProblems, each naming the file, the line,
+  // the word and the value in force now, and a last line with the count of those not kept.
+  std::string describeConfigProblems() const;
+  // The address to listen on and to give as the server's own (dotted, at most 15 characters;
+  // empty: every address). Takes effect at the next start.
+  void setListenAddress(const char* address);
   void setPasswdFile(const char* path);
   void setHostsFile(const char* path);
   void setConnectionLogFile(const char* path);
@@ -229,15 +242,18 @@ class Server : public ServerBase {
   void teardownSlot(ConnectionSlot* slot);
 
   // --- core/ServerControl.cpp: start, stop and diagnostics (console thread only)
-  // False when already running, the diagnostics fail or the listener cannot be opened.
+  // False when already running, the diagnostics fail or the listener cannot be opened (the
+  // report then names the address, the port and the system's reason).
   Bool16 start();
+  // Prints the line that follows "Server started.": the address and port clients reach.
+  void reportListening();
   // Tells every logged-in user, then halts and joins the workers and frees every slot. False
   // when not running.
   Bool16 stop();
   // True when every check passes; otherwise prints and logs one report with a line per failure.
-  // Warnings (a password file others may read) are printed after it, never logged, and do not
-  // fail the check.
-  Bool16 runDiagnostics();
+  // Warnings (the problems of the configuration file when withFileProblems is set, a password
+  // file others may read) are printed after it, never logged, and do not fail the check.
+  Bool16 runDiagnostics(bool withFileProblems = true);
 
   // --- sessions/ServerUsers.cpp: listing and terminating users (console thread)
   // Prints the time and one line per logged-in user in byte order of the names. Takes users
@@ -302,6 +318,7 @@ class Server : public ServerBase {
   ServerSocket listener;  // its localPort is the server port; touched by the console thread
 
   char localHostText[16];  // the listener's address as sent in senderHost; set by start
+  ConfigProblems configProblems;  // of the last reading of the configuration file
   int& sendTimeoutMilliseconds;  // how long a client may leave its outbox untaken (transport's)
   // Seconds a connection may take to log in, and a packet to arrive whole once begun
   // ("logintimeout"; 0: no limit).
@@ -310,7 +327,9 @@ class Server : public ServerBase {
  private:
   void replacePath(char*& field, const char* path);
   char* copyPath(const char* const& field, char* buffer, std::size_t size) const;
-  void applyConfigLine(char* line);
+  void applyConfigLine(char* line, long lineNumber);
+  SettingProblem applySetting(ConfigKey key, const char* value);
+  void describeValueInForce(ConfigKey key, char* buffer, std::size_t size) const;
   void applyMcastAddress(const char* value);
   void runWorker(ConnectionSlot* slot);
   void teardownConnection(ConnectionSlot* slot, Packet* outgoing);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "core/Server.h"
 #include "core/Text.h"
@@ -22,62 +23,293 @@ char* nextWord(char*& cursor) {
   return word;
 }
 
+struct KeyWord {
+  const char* word;
+  ConfigKey key;
+};
+
+// The keys as the file spells them (in any case), in the order the README lists them.
+constexpr KeyWord kKeys[] = {
+    {"port", ConfigKey::Port},
+    {"listen", ConfigKey::Listen},
+    {"security", ConfigKey::Security},
+    {"hostcheck", ConfigKey::HostCheck},
+    {"passwd", ConfigKey::Passwd},
+    {"hosts", ConfigKey::Hosts},
+    {"connectionlog", ConfigKey::ConnectionLog},
+    {"errorlog", ConfigKey::ErrorLog},
+    {"mcastaddress", ConfigKey::McastAddress},
+    {"mcastport", ConfigKey::McastPort},
+    {"mcast-ttl", ConfigKey::McastTtl},
+    {"capacity", ConfigKey::Capacity},
+    {"logintimeout", ConfigKey::LoginTimeout},
+    {"sendqueue", ConfigKey::SendQueue},
+};
+
+ConfigKey keyOf(const char* word) {
+  for (const KeyWord& entry : kKeys) {
+    if (equalsIgnoringCase(word, entry.word)) return entry.key;
+  }
+  return ConfigKey::Unknown;
+}
+
+const char* nameOf(ConfigKey key) {
+  for (const KeyWord& entry : kKeys) {
+    if (entry.key == key) return entry.word;
+  }
+  return "unknown";
+}
+
+NumberRange rangeOf(ConfigKey key) {
+  switch (key) {
+    case ConfigKey::Capacity:
+      return Settings::kCapacity;
+    case ConfigKey::LoginTimeout:
+      return Settings::kLoginTimeout;
+    case ConfigKey::SendQueue:
+      return Settings::kSendQueue;
+    default:
+      return Settings::kPort;
+  }
+}
+
 }  // namespace
 
-Bool16 Server::readConfigFile(const char* path) {
+Bool16 Server::readConfigFile(const char* path, bool printProblems) {
+  configProblems.begin(path);
   std::FILE* file = std::fopen(path, "r");
   if (file == nullptr) {
     char message[TEXT_LINE_SIZE];
-    std::snprintf(message, sizeof message, "Internal Error: File %s not found.", path);
+    std::snprintf(message, sizeof message, "Internal Error: File %s not found.",
+                  configProblems.file());
     report(message);
     return 0;
   }
   LineReader reader(file);
   char line[TEXT_LINE_SIZE];
-  while (reader.next(line, sizeof line)) applyConfigLine(line);
+  while (reader.next(line, sizeof line)) applyConfigLine(line, reader.lineNumber());
   std::fclose(file);
+  if (printProblems && !configProblems.empty()) {
+    std::printf("Warnings:%s\n", describeConfigProblems().c_str());
+    std::fflush(stdout);
+  }
   return 1;
 }
 
-void Server::applyConfigLine(char* line) {
+void Server::applyConfigLine(char* line, long lineNumber) {
   char* cursor = line;
   char* key = nextWord(cursor);
-  if (key == nullptr) return;
-  char* value = nextWord(cursor);
-  if (value == nullptr) return;
-
-  // A bad value is applied as it reads (Settings::read*): a keyword's fallback, a number as
-  // the C library reads it; the diagnostics refuse to start with what is out of range.
-  if (equalsIgnoringCase(key, "port")) {
-    listener.localPort =
-        static_cast<std::uint16_t>(Settings::readNumber(value, Settings::kPort).value);
-  } else if (equalsIgnoringCase(key, "security")) {
-    securityLevel = Settings::readSecurityLevel(value).value;
-  } else if (equalsIgnoringCase(key, "hostcheck")) {
-    hostCheck = Settings::readHostCheck(value).value;
-  } else if (equalsIgnoringCase(key, "passwd")) {
-    setPasswdFile(value);
-  } else if (equalsIgnoringCase(key, "hosts")) {
-    setHostsFile(value);
-  } else if (equalsIgnoringCase(key, "connectionlog")) {
-    setConnectionLogFile(value);
-  } else if (equalsIgnoringCase(key, "errorlog")) {
-    setErrorLogFile(value);
-  } else if (equalsIgnoringCase(key, "mcastaddress")) {
-    applyMcastAddress(value);
-  } else if (equalsIgnoringCase(key, "mcastport")) {
-    mcastPort = static_cast<std::uint16_t>(Settings::readNumber(value, Settings::kPort).value);
-  } else if (equalsIgnoringCase(key, "mcast-ttl")) {
-    mcastTtl = Settings::readMulticastTtl(value).value;
-  } else if (equalsIgnoringCase(key, "capacity")) {
-    capacity = clampToInt32(Settings::readNumber(value, Settings::kCapacity).value);
-  } else if (equalsIgnoringCase(key, "logintimeout")) {
-    const std::int64_t seconds = Settings::readNumber(value, Settings::kLoginTimeout).value;
-    loginTimeout = static_cast<std::int32_t>(Settings::kLoginTimeout.clamp(seconds));
-  } else if (equalsIgnoringCase(key, "sendqueue")) {
-    const std::int64_t kib = Settings::readNumber(value, Settings::kSendQueue).value;
-    transport.sendQueueBytes = static_cast<std::int32_t>(Settings::kSendQueue.clamp(kib) * 1024);
+  if (key == nullptr || key[0] == '#') return;  // a blank line or a comment
+  const ConfigKey which = keyOf(key);
+  if (which == ConfigKey::Unknown) {
+    configProblems.add(ConfigKey::Unknown, SettingProblem::UnknownWord, lineNumber, key);
+    return;
   }
+  char* value = nextWord(cursor);
+  if (value == nullptr) {
+    configProblems.add(which, SettingProblem::Missing, lineNumber, "");
+    return;
+  }
+  const SettingProblem problem = applySetting(which, value);
+  if (problem != SettingProblem::None) configProblems.add(which, problem, lineNumber, value);
+}
+
+SettingProblem Server::applySetting(ConfigKey key, const char* value) {
+  // A bad number or word is applied as it reads (Settings::read*): a keyword's fallback, a
+  // number as the C library reads it; the problem is reported beside the value in force, and
+  // the diagnostics refuse to start with what is out of range. An unknown security word leaves
+  // no level at all.
+  switch (key) {
+    case ConfigKey::Port: {
+      const SettingReading<std::int64_t> port = Settings::readNumber(value, Settings::kPort);
+      listener.localPort = static_cast<std::uint16_t>(port.value);
+      return port.problem;
+    }
+    case ConfigKey::Listen: {
+      // No reading of a bad address is any address: the one in force stays.
+      const SettingProblem problem = Settings::checkListenAddress(value);
+      if (problem == SettingProblem::None) setListenAddress(value);
+      return problem;
+    }
+    case ConfigKey::Security: {
+      const SettingReading<SecurityLevel> level = Settings::readSecurityLevel(value);
+      securityLevel = level.value;
+      return level.problem;
+    }
+    case ConfigKey::HostCheck: {
+      const SettingReading<Bool16> check = Settings::readHostCheck(value);
+      hostCheck = check.value;
+      return check.problem;
+    }
+    case ConfigKey::Passwd:
+      setPasswdFile(value);
+      return SettingProblem::None;
+    case ConfigKey::Hosts:
+      setHostsFile(value);
+      return SettingProblem::None;
+    case ConfigKey::ConnectionLog:
+      setConnectionLogFile(value);
+      return SettingProblem::None;
+    case ConfigKey::ErrorLog:
+      setErrorLogFile(value);
+      return SettingProblem::None;
+    case ConfigKey::McastAddress:
+      // Judged by the diagnostics before a start; a host name that does not resolve and an
+      // address too long for its field are reported here.
+      applyMcastAddress(value);
+      return SettingProblem::None;
+    case ConfigKey::McastPort: {
+      const SettingReading<std::int64_t> port = Settings::readNumber(value, Settings::kPort);
+      mcastPort = static_cast<std::uint16_t>(port.value);
+      return port.problem;
+    }
+    case ConfigKey::McastTtl: {
+      const SettingReading<MulticastScope> scope = Settings::readMulticastTtl(value);
+      mcastTtl = scope.value;
+      return scope.problem;
+    }
+    case ConfigKey::Capacity: {
+      const SettingReading<std::int64_t> limit = Settings::readNumber(value, Settings::kCapacity);
+      capacity = clampToInt32(limit.value);
+      return limit.problem;
+    }
+    case ConfigKey::LoginTimeout: {
+      const SettingReading<std::int64_t> seconds =
+          Settings::readNumber(value, Settings::kLoginTimeout);
+      loginTimeout = static_cast<std::int32_t>(Settings::kLoginTimeout.clamp(seconds.value));
+      return seconds.problem;
+    }
+    case ConfigKey::SendQueue: {
+      const SettingReading<std::int64_t> kib = Settings::readNumber(value, Settings::kSendQueue);
+      transport.sendQueueBytes =
+          static_cast<std::int32_t>(Settings::kSendQueue.clamp(kib.value) * 1024);
+      return kib.problem;
+    }
+    case ConfigKey::Unknown:
+      break;
+  }
+  return SettingProblem::UnknownWord;
+}
+
+void Server::describeValueInForce(ConfigKey key, char* buffer, std::size_t size) const {
+  char text[PATH_TEXT_SIZE] = "";
+  const char* value = text;
+  switch (key) {
+    case ConfigKey::Port:
+      std::snprintf(text, sizeof text, "%d", static_cast<int>(listener.localPort));
+      break;
+    case ConfigKey::Listen:
+      value = listener.localAddress[0] != '\0' ? listener.localAddress : "0.0.0.0";
+      break;
+    case ConfigKey::Security:
+      value = Settings::securityLevelName(securityLevel);
+      if (value == nullptr) {
+        std::snprintf(buffer, size, "no level is in force");
+        return;
+      }
+      break;
+    case ConfigKey::HostCheck:
+      value = hostCheck ? "TRUE" : "FALSE";
+      break;
+    case ConfigKey::Passwd:
+      getPasswdFile(text, sizeof text);
+      break;
+    case ConfigKey::Hosts:
+      getHostsFile(text, sizeof text);
+      break;
+    case ConfigKey::ConnectionLog:
+      getConnectionLogFile(text, sizeof text);
+      break;
+    case ConfigKey::ErrorLog:
+      getErrorLogFile(text, sizeof text);
+      break;
+    case ConfigKey::McastAddress:
+      getMcastAddress(text, sizeof text);
+      break;
+    case ConfigKey::McastPort:
+      std::snprintf(text, sizeof text, "%d", static_cast<int>(mcastPort));
+      break;
+    case ConfigKey::McastTtl:
+      value = Settings::multicastTtlName(mcastTtl);
+      if (value == nullptr) {
+        std::snprintf(text, sizeof text, "%d", static_cast<int>(mcastTtl));
+        value = text;
+      }
+      break;
+    case ConfigKey::Capacity:
+      std::snprintf(text, sizeof text, "%d", static_cast<int>(capacity));
+      break;
+    case ConfigKey::LoginTimeout:
+      std::snprintf(text, sizeof text, "%d", static_cast<int>(loginTimeout));
+      break;
+    case ConfigKey::SendQueue:
+      std::snprintf(text, sizeof text, "%d", static_cast<int>(transport.sendQueueBytes / 1024));
+      break;
+    case ConfigKey::Unknown:
+      std::snprintf(buffer, size, "ignored");
+      return;
+  }
+  char shown[ConfigProblems::kWordLength + 4];
+  ConfigProblems::quote(value, shown, sizeof shown);
+  std::snprintf(buffer, size, "the value in force is %s", shown);
+}
+
+std::string Server::describeConfigProblems() const {
+  std::string text;
+  const char* file = configProblems.file();
+  for (const ConfigProblems::Entry& entry : configProblems.entries()) {
+    char inForce[TEXT_LINE_SIZE];
+    describeValueInForce(entry.key, inForce, sizeof inForce);
+    const char* name = nameOf(entry.key);
+    char line[TEXT_LINE_SIZE * 2];
+    switch (entry.problem) {
+      case SettingProblem::UnknownWord:
+        if (entry.key == ConfigKey::Unknown) {
+          std::snprintf(line, sizeof line, "\n\tUnknown setting '%s' (line %ld of %s): %s",
+                        entry.word, entry.line, file, inForce);
+        } else {
+          std::snprintf(line, sizeof line, "\n\tUnknown %s setting '%s' (line %ld of %s): %s",
+                        name, entry.word, entry.line, file, inForce);
+        }
+        break;
+      case SettingProblem::Missing:
+        std::snprintf(line, sizeof line, "\n\tEmpty %s setting (line %ld of %s): %s", name,
+                      entry.line, file, inForce);
+        break;
+      case SettingProblem::NotANumber:
+        std::snprintf(line, sizeof line, "\n\tNon-numeric %s setting '%s' (line %ld of %s): %s",
+                      name, entry.word, entry.line, file, inForce);
+        break;
+      case SettingProblem::OutOfRange: {
+        const NumberRange range = rangeOf(entry.key);
+        std::snprintf(line, sizeof line,
+                      "\n\tOut-of-range %s setting '%s' (line %ld of %s, range %ld - %ld): %s",
+                      name, entry.word, entry.line, file, static_cast<long>(range.lowest),
+                      static_cast<long>(range.highest), inForce);
+        break;
+      }
+      case SettingProblem::NotAnAddress:
+      case SettingProblem::TooLong:
+      case SettingProblem::NotMulticast:
+        std::snprintf(line, sizeof line,
+                      "\n\tInvalid %s setting '%s' (line %ld of %s, not an IPv4 address): %s",
+                      name, entry.word, entry.line, file, inForce);
+        break;
+      case SettingProblem::None:
+        continue;
+    }
+    text += line;
+  }
+  const std::uint64_t more = configProblems.total() - configProblems.entries().size();
+  if (more > 0) {
+    char line[TEXT_LINE_SIZE];
+    std::snprintf(line, sizeof line,
+                  "\n\t... and %llu more problems in %s (only the first %d are kept)",
+                  static_cast<unsigned long long>(more), file,
+                  static_cast<int>(ConfigProblems::kMostKept));
+    text += line;
+  }
+  return text;
 }
 
 void Server::applyMcastAddress(const char* value) {
@@ -87,17 +319,21 @@ void Server::applyMcastAddress(const char* value) {
       setMcastAddress(resolved);
     } else {
       setMcastAddress("");
-      std::printf("Internal Error: Hostname %s not valid\n", value);
+      char shown[TEXT_LINE_SIZE];
+      ConfigProblems::quote(value, shown, sizeof shown);
+      std::printf("Internal Error: Hostname %s not valid\n", shown);
     }
     return;
   }
   // The file's address is otherwise taken unchecked: the diagnostics judge it before a start.
   if (Settings::checkMulticastAddress(value) == SettingProblem::TooLong) {
     // Cutting would silently make another address of it; keep the previous one instead.
-    char message[TEXT_LINE_SIZE + 64];
+    char shown[TEXT_LINE_SIZE];
+    ConfigProblems::quote(value, shown, sizeof shown);
+    char message[TEXT_LINE_SIZE + 128];
     std::snprintf(message, sizeof message,
                   "Internal Error: Multicast Group address %s is too long (at most %d characters).",
-                  value, static_cast<int>(sizeof mcastAddress - 1));
+                  shown, static_cast<int>(sizeof mcastAddress - 1));
     report(message);
     return;
   }
@@ -130,6 +366,11 @@ void Server::setPasswdFile(const char* path) { replacePath(passwdFile, path); }
 void Server::setHostsFile(const char* path) { replacePath(hostsFile, path); }
 void Server::setConnectionLogFile(const char* path) { replacePath(connectionLogFile, path); }
 void Server::setErrorLogFile(const char* path) { replacePath(errorLogFile, path); }
+
+void Server::setListenAddress(const char* address) {
+  listener.setLocalAddress(address);
+  hostAddress = address[0] != '\0' ? convertAddress(listener.localAddress) : 0;
+}
 
 void Server::setMcastAddress(const char* address) {
   std::lock_guard<std::mutex> guard(settingsLock);

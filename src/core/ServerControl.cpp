@@ -55,9 +55,10 @@ bool isUsableDataFile(const char* path) { return isRegularFile(path) && canOpen(
 
 }  // namespace
 
-Bool16 Server::runDiagnostics() {
+Bool16 Server::runDiagnostics(bool withFileProblems) {
   std::string report = "Errors encountered:";
-  std::string warnings;
+  // The file's problems come first: they may explain the errors (an unknown security word).
+  std::string warnings = withFileProblems ? describeConfigProblems() : std::string();
   bool failed = false;
   auto fail = [&](const std::string& line) {
     report += line;
@@ -146,7 +147,8 @@ Bool16 Server::start() {
     report("Internal Error: Could not start server because it is already running.");
     return 0;
   }
-  if (!runDiagnostics()) return 0;
+  // The configuration file's problems were shown when it was read; D shows them again.
+  if (!runDiagnostics(false)) return 0;
   // A burst of as many connections as the service may serve must find room in the queue: one
   // that finds it full waits for the kernel's retry (a second or more) or is lost.
   const std::int32_t slotCount = capacity + 1;
@@ -162,14 +164,18 @@ Bool16 Server::start() {
     // Reported, and nothing is left allocated: a service that cannot accept is not running.
     listener.close();
     char text[TEXT_LINE_SIZE];
-    std::snprintf(text, sizeof text, "Internal Error: Could not open listening socket on port %d.",
-                  static_cast<int>(listener.localPort));
+    std::snprintf(text, sizeof text,
+                  "Internal Error: Could not open listening socket on %s port %d: %s.",
+                  listener.localAddress[0] != '\0' ? listener.localAddress : "0.0.0.0",
+                  static_cast<int>(listener.localPort), listener.failure());
     report(text);
     return 0;
   }
   startTime = std::time(nullptr);
   gate.open();
-  listener.getLocalAddress(localHostText, sizeof localHostText);
+  // As configured, or resolved when the server was made: never looked up again here, so that
+  // what clients are told is where the listener is.
+  std::memcpy(localHostText, listener.localAddress, sizeof localHostText);
   acceptor.reset();
 
   // Every slot exists before the first worker runs: workers walk the whole array.
@@ -191,6 +197,18 @@ Bool16 Server::start() {
   }
   running = 1;
   return 1;
+}
+
+void Server::reportListening() {
+  const int port = static_cast<int>(listener.boundPort());
+  if (listener.localAddress[0] != '\0') {
+    std::printf("Listening on %s port %d.\n", listener.localAddress, port);
+  } else {
+    std::printf("Listening on 0.0.0.0 port %d (every address: this machine's host name does not "
+                "resolve).\n",
+                port);
+  }
+  std::fflush(stdout);
 }
 
 Bool16 Server::stop() {

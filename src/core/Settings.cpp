@@ -53,8 +53,7 @@ struct WordTable {
 
 constexpr SettingWord kSecurityWords[] = {
     {"FREEFORALL", FREEFORALL}, {"LOGIN", LOGIN}, {"SECURE", SECURE}};
-constexpr WordTable kSecurityLevels{kSecurityWords, std::size(kSecurityWords),
-                                    Settings::kFallbackSecurityLevel};
+constexpr WordTable kSecurityLevels{kSecurityWords, std::size(kSecurityWords), SECURITY_UNSET};
 
 constexpr SettingWord kScopeWords[] = {{"HOST", HOST},           {"SUBNET", SUBNET},
                                        {"SITE", SITE},           {"REGION", REGION},
@@ -110,6 +109,25 @@ SettingReading<std::int64_t> Settings::readNumber(const char* text, NumberRange 
   while (digits[count] >= '0' && digits[count] <= '9') ++count;
   if (count > kMostDigits || !range.contains(value)) return {value, SettingProblem::OutOfRange};
   return {value, SettingProblem::None};
+}
+
+SettingProblem Settings::checkListenAddress(const char* text) {
+  if (text == nullptr || text[0] == '\0') return SettingProblem::Missing;
+  if (std::strlen(text) > kAddressLength) return SettingProblem::TooLong;
+  const char* p = text;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0 && *p++ != '.') return SettingProblem::NotAnAddress;
+    // A leading zero would make the system read the part as octal ("010" is 8).
+    if (p[0] == '0' && p[1] >= '0' && p[1] <= '9') return SettingProblem::NotAnAddress;
+    int digits = 0;
+    int value = 0;
+    while (*p >= '0' && *p <= '9' && digits < 4) {
+      value = value * 10 + (*p++ - '0');
+      ++digits;
+    }
+    if (digits == 0 || digits > 3 || value > 255) return SettingProblem::NotAnAddress;
+  }
+  return *p == '\0' ? SettingProblem::None : SettingProblem::NotAnAddress;
 }
 
 bool Settings::isHostName(const char* text) {

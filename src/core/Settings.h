@@ -23,7 +23,9 @@
 
 #include "platform/PlatformTypes.h"
 
-enum SecurityLevel : std::int16_t { FREEFORALL = 1, LOGIN = 2, SECURE = 3 };
+// SECURITY_UNSET is no level: what an unknown word in the configuration file leaves, so that a
+// typo never turns passwords off; the diagnostics refuse it until a level is chosen.
+enum SecurityLevel : std::int16_t { SECURITY_UNSET = 0, FREEFORALL = 1, LOGIN = 2, SECURE = 3 };
 
 // Multicast time-to-live scopes.
 enum MulticastScope : std::int32_t {
@@ -47,6 +49,7 @@ enum class SettingProblem {
   OutOfRange,    // a number outside the setting's range (or too large to read)
   TooLong,       // longer than the field that would hold it
   NotMulticast,  // not one address in 224.0.0.0-239.255.255.255
+  NotAnAddress,  // not an IPv4 address in four decimal parts
 };
 
 // A text read as a setting: the value to apply, and whether and why the text is bad.
@@ -83,16 +86,17 @@ class Settings {
   static constexpr NumberRange kSendQueue{1, 1024 * 1024};
   // The multicast address field: a dotted address of at most 15 characters and its terminator.
   static constexpr std::size_t kMulticastAddressSize = 16;
+  // The longest dotted IPv4 address: "255.255.255.255".
+  static constexpr std::size_t kAddressLength = 15;
   // The addresses isMulticastAddress takes, as the operator is told them.
   static constexpr const char* kMulticastRange = "224.0.0.0 - 239.255.255.255";
 
-  // What a word that is no level or no scope reads as; also what the dialogue shows, and keeps,
-  // for a value that is none.
-  static constexpr SecurityLevel kFallbackSecurityLevel = FREEFORALL;
+  // What a word that is no scope reads as; also what the dialogue shows, and keeps, for a
+  // value that is none. A word that is no security level has no fallback: it reads as
+  // SECURITY_UNSET.
   static constexpr MulticastScope kFallbackMulticastTtl = REGION;
 
-  // "FREEFORALL", "LOGIN" or "SECURE"; any other word reads as kFallbackSecurityLevel
-  // (UnknownWord).
+  // "FREEFORALL", "LOGIN" or "SECURE"; any other word reads as SECURITY_UNSET (UnknownWord).
   static SettingReading<SecurityLevel> readSecurityLevel(const char* text);
   // The level's word, or null for a value that is no level.
   static const char* securityLevelName(std::int32_t level);
@@ -114,6 +118,11 @@ class Settings {
   // them (whatever follows is ignored). NotANumber when no digit comes; OutOfRange outside
   // range, and for more than 18 significant digits, whose wrapped value could fall back inside.
   static SettingReading<std::int64_t> readNumber(const char* text, NumberRange range);
+
+  // The verdict on text as the address to listen on: Missing when empty, TooLong past 15
+  // characters, NotAnAddress unless it is exactly four decimal parts of 0-255 joined by dots
+  // (no other form: the text is also what clients are sent as the server's address).
+  static SettingProblem checkListenAddress(const char* text);
 
   // True when text names a host to look up rather than giving an address: it begins with a
   // letter.

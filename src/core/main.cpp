@@ -1,13 +1,17 @@
 // The program: one server, configured from ".serverrc" in the working directory (or the file
 // named by --config), driven by the operator's commands until Q, or serving without a console
-// until it is asked to stop (--serve). The exit status: 0 after Q or a stop request, 1 when the
-// service could not start (--serve) or the configuration has problems (--check), 2 for a
+// until it is asked to stop (--serve). A stop request (SIGTERM, SIGINT, Ctrl-C) stops the
+// service as P does in either mode, and a second one during that stop ends the program at once.
+// The exit status: 0 after Q or a stop request, 1 when the service could not start (--serve),
+// the configuration has problems (--check) or a second request cut a stop short, 2 for a
 // command line that cannot be used.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 
 #include "console/CommandLine.h"
+#include "console/ConsoleInput.h"
 #include "core/Server.h"
 #include "platform/Network.h"
 #include "platform/StopSignal.h"
@@ -18,6 +22,16 @@
 
 namespace {
 
+// Waits for a second stop request while the first one is carried out, and ends the program at
+// once when it comes (later requests to reopen the logs are not acted on any more).
+void exitOnSecondRequest() {
+  while (StopSignal::wait() != StopSignal::Request::Stop) {
+  }
+  std::printf("Stopped at once.\n");
+  std::fflush(stdout);
+  std::_Exit(1);
+}
+
 // Serves until a stop request: the service stops as P stops it, every user told; a second
 // request during that stop ends the program at once.
 int serve(Server& server) {
@@ -26,16 +40,27 @@ int serve(Server& server) {
     return 1;
   }
   std::printf("Server started.\n");
+  server.reportListening();
   while (StopSignal::wait() == StopSignal::Request::ReopenLogs) server.closeLogs();
-  std::thread([] {
-    while (StopSignal::wait() != StopSignal::Request::Stop) {
-    }
-    std::printf("Stopped at once.\n");
-    std::fflush(stdout);
-    std::_Exit(1);
-  }).detach();
+  std::thread(exitOnSecondRequest).detach();
   if (server.stop()) std::printf("Server Stopped.\n");
   return 0;
+}
+
+// The console's watch for requests, on a thread of its own: a stop request ends the console's
+// input, so that the console quits as at the end of its input (stopping a running service
+// first); the console thread is interrupted until it has seen that, for it may be waiting for
+// a line. A request to reopen the logs closes them.
+void watchConsoleRequests(Server* server) {
+  while (StopSignal::wait() == StopSignal::Request::ReopenLogs) server->closeLogs();
+  ConsoleInput::requestEnd();
+  std::thread([] {
+    while (!ConsoleInput::ended()) {
+      if (ConsoleInput::isWaiting()) StopSignal::interruptInput();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }).detach();
+  exitOnSecondRequest();
 }
 
 }  // namespace
@@ -49,6 +74,9 @@ int main(int argc, char** argv) {
 #else
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 #endif
+  // First of all: from here on a write to a closed pipe or connection fails instead of ending
+  // the program, whether it goes to a client or to standard output.
+  startWinsock();
   const CommandLine line = CommandLine::parse(argc, argv);
   if (!line.error.empty()) {
     std::fprintf(stderr, "msgserver: %s\n%s", line.error.c_str(), CommandLine::kUsage);
@@ -63,17 +91,26 @@ int main(int argc, char** argv) {
     return 0;
   }
   // Before any thread starts, so that every thread leaves the requests to the one that waits.
-  if (line.mode == CommandLine::Mode::Serve) StopSignal::catchRequests();
-  startWinsock();
+  // The dialogues of --add-user and --add-host keep the system's way: a request ends them.
+  const bool console = line.mode == CommandLine::Mode::Console;
+  if (line.mode == CommandLine::Mode::Serve || console) StopSignal::catchRequests();
   int status = 0;
   {
     Server server(10);
-    server.readConfigFile(line.configPath.c_str());
+    // --check prints the file's problems once, with the other checks.
+    const bool fileRead =
+        server.readConfigFile(line.configPath.c_str(), line.mode != CommandLine::Mode::Check);
     switch (line.mode) {
       case CommandLine::Mode::Check:
-        status = server.runDiagnostics() ? 0 : 1;
-        std::printf(status == 0 ? "Diagnostics Complete: No errors found.\n"
-                                : "Diagnostics Complete: Errors found.\n");
+        if (!server.runDiagnostics()) {
+          status = 1;
+          std::printf("Diagnostics Complete: Errors found.\n");
+        } else if (!fileRead || !server.configProblems.empty()) {
+          status = 1;
+          std::printf("Diagnostics Complete: Problems found in the configuration file.\n");
+        } else {
+          std::printf("Diagnostics Complete: No errors found.\n");
+        }
         break;
       case CommandLine::Mode::Serve:
         status = serve(server);
@@ -85,6 +122,8 @@ int main(int argc, char** argv) {
         server.promptAddHost();
         break;
       default:
+        StopSignal::prepareInputInterrupt();
+        std::thread(watchConsoleRequests, &server).detach();
         server.commandLoop();
         break;
     }

@@ -14,9 +14,12 @@ class ServerSocket : public Socket {
   ~ServerSocket() override;
 
   // Creates, binds and listens. Port reuse is allowed for connections that linger after a
-  // stop, never for a port another listener holds. On failure the result is false; a socket
-  // that was created stays open in handle until close.
+  // stop, never for a port another listener holds. On failure the result is false, failure()
+  // says why, and a socket that was created stays open in handle until close.
   Bool16 open();
+  // Why the last open failed, in the system's words ("Address already in use"), without a
+  // final full stop; empty before any failure.
+  const char* failure() const { return failure_; }
   // Waits for one connection and returns its handle (the caller owns it), or 0 when the accept
   // fails, including on a listener that is closed or shut down. When peerAddress is not null,
   // the 16-byte IPv4 socket address of the remote end is copied to it.
@@ -25,4 +28,9 @@ class ServerSocket : public Socket {
   std::uint16_t boundPort();
 
   std::uint16_t backlog;
+
+ private:
+  Bool16 fail();
+
+  char failure_[160];
 };

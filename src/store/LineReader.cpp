@@ -18,15 +18,23 @@ int LineReader::nextCharacter() {
 
 bool LineReader::next(char* buffer, std::size_t size) {
   if (size == 0) return false;
+  const bool begins = atLineStart_;
+  if (begins) {
+    ++lineNumber_;
+    atLineStart_ = false;
+  }
   std::size_t used = 0;
   while (used + 1 < size) {
     int c = nextCharacter();
     if (c == EOF) {
       buffer[used] = '\0';
+      atLineStart_ = true;
+      if (used == 0 && begins) --lineNumber_;  // no line there after all
       return used > 0;
     }
     if (c == '\n') {
       buffer[used] = '\0';
+      atLineStart_ = true;
       return true;
     }
     buffer[used++] = static_cast<char>(c);
@@ -39,8 +47,12 @@ bool LineReader::next(char* buffer, std::size_t size) {
     if (following != '\n') {
       std::ungetc(following, file_);  // at most one character is ever pushed back to the file
       pending_ = '\r';
+    } else {
+      atLineStart_ = true;
     }
-  } else if (c != '\n') {
+  } else if (c == '\n') {
+    atLineStart_ = true;
+  } else {
     pending_ = c;
   }
   return true;

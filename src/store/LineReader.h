@@ -12,12 +12,16 @@
 
 class LineReader {
  public:
-  explicit LineReader(std::FILE* file) : file_(file), pending_(kNone) {}
+  explicit LineReader(std::FILE* file)
+      : file_(file), pending_(kNone), lineNumber_(0), atLineStart_(true) {}
 
   // The next line (or piece) into buffer, NUL-terminated; false at the end of the file.
   bool next(char* buffer, std::size_t size);
   // next, skipping blank lines and pieces.
   bool nextNonBlank(char* buffer, std::size_t size);
+  // The number (from 1) of the line in the file that the last piece returned belongs to: the
+  // pieces of one long line share it; 0 before the first.
+  long lineNumber() const { return lineNumber_; }
   // True when text is blank: empty, or only spaces, tabs and carriage returns.
   static bool isBlank(const char* text);
 
@@ -29,4 +33,6 @@ class LineReader {
 
   std::FILE* file_;
   int pending_;  // a character read ahead, or kNone
+  long lineNumber_;
+  bool atLineStart_;  // the next piece begins a line
 };

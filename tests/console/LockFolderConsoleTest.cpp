@@ -81,7 +81,6 @@ TEST_F(LockFolderConsoleTest, DiagnosticsAndStartRefuseAFolderOpenToOthers) {
 }
 
 TEST_F(LockFolderConsoleTest, LoginIsAnsweredWithinFiveSecondsWhenTheFolderTurnsHostile) {
-  if (!clientsReachable()) GTEST_SKIP() << "this machine's name does not resolve to loopback";
   makePrivateFolder();
   auto server = launchRunning();
   ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
@@ -97,7 +96,6 @@ TEST_F(LockFolderConsoleTest, LoginIsAnsweredWithinFiveSecondsWhenTheFolderTurns
 }
 
 TEST_F(LockFolderConsoleTest, LoginIsAnsweredWithinFiveSecondsWhileAnotherProcessKeepsTheLocks) {
-  if (!clientsReachable()) GTEST_SKIP() << "this machine's name does not resolve to loopback";
   makePrivateFolder();
   auto server = launchRunning();
   {

@@ -5,9 +5,18 @@
 #include <string>
 
 #include "core/Server.h"
+#include "platform/Network.h"
 #include "TempDir.h"
 
 namespace {
+
+int occurrences(const std::string& text, const std::string& part) {
+  int found = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++found;
+  }
+  return found;
+}
 
 class ConfigFileTest : public ::testing::Test {
  protected:
@@ -49,12 +58,18 @@ TEST_F(ConfigFileTest, MissingFileIsReportedAndLoggedAndDefaultsStay) {
 
 TEST_F(ConfigFileTest, EmptyOrUnrecognisedFileChangesNothing) {
   EXPECT_TRUE(load(""));
+  EXPECT_EQ(console, "");
+  EXPECT_TRUE(server.configProblems.empty());
   EXPECT_TRUE(load("# port 6000\nnothing here\n\n   \nport\n"));
   EXPECT_EQ(server.listener.localPort, 5412);
   EXPECT_EQ(server.mcastPort, 4658);
   EXPECT_EQ(server.mcastTtl, REGION);
   EXPECT_EQ(mcast(), "");
-  EXPECT_EQ(console, "");
+  // A comment and blank lines are no problem; an unknown key and a key alone are.
+  EXPECT_EQ(console,
+            "Warnings:"
+            "\n\tUnknown setting 'nothing' (line 2 of .serverrc): ignored"
+            "\n\tEmpty port setting (line 5 of .serverrc): the value in force is 5412\n");
 }
 
 TEST_F(ConfigFileTest, AppliesEveryKey) {
@@ -84,10 +99,10 @@ TEST_F(ConfigFileTest, KeysAndKeywordsMatchInAnyCase) {
   EXPECT_EQ(server.mcastTtl, UNLIMITED);
 }
 
-TEST_F(ConfigFileTest, KeywordValuesFallBackToTheirDefaultWord) {
+TEST_F(ConfigFileTest, KeywordValuesFallBackToTheirDefaultWordButSecurityToNone) {
   EXPECT_TRUE(load("security LOGIN\nsecurity whatever\nhostcheck TRUE\nhostcheck yes\n"
                    "mcast-ttl HOST\nmcast-ttl 7\n"));
-  EXPECT_EQ(server.securityLevel, FREEFORALL);
+  EXPECT_EQ(server.securityLevel, SECURITY_UNSET);
   EXPECT_FALSE(server.hostCheck);
   EXPECT_EQ(server.mcastTtl, REGION);
   EXPECT_TRUE(load("mcast-ttl subnet\nmcast-ttl REGION\n"));
@@ -173,6 +188,107 @@ TEST_F(ConfigFileTest, OverlongMulticastAddressIsRefusedAndTheOldOneKept) {
   EXPECT_EQ(mcast(), "239.1.1.1");
   EXPECT_NE(console.find("239.001.001.0001"), std::string::npos);
   EXPECT_NE(dir.read(".servererrors").find("239.001.001.0001"), std::string::npos);
+}
+
+// --- the file's problems: reported when it is read, kept for the diagnostics
+
+TEST_F(ConfigFileTest, EachProblemNamesTheWordItsLineTheFileAndTheValueInForce) {
+  EXPECT_TRUE(load("prot 6000\n"
+                   "port 99999\n"
+                   "security LOGN\n"
+                   "capacity ten\n"
+                   "hostcheck yes\n"
+                   "mcast-ttl FAR\n"
+                   "listen 10.1\n"
+                   "mcastport\n"
+                   "logintimeout -5\n"));
+  const std::string problems =
+      "\n\tUnknown setting 'prot' (line 1 of .serverrc): ignored"
+      "\n\tOut-of-range port setting '99999' (line 2 of .serverrc, range 1024 - 65535): the "
+      "value in force is 34463"
+      "\n\tUnknown security setting 'LOGN' (line 3 of .serverrc): no level is in force"
+      "\n\tNon-numeric capacity setting 'ten' (line 4 of .serverrc): the value in force is 0"
+      "\n\tUnknown hostcheck setting 'yes' (line 5 of .serverrc): the value in force is FALSE"
+      "\n\tUnknown mcast-ttl setting 'FAR' (line 6 of .serverrc): the value in force is REGION"
+      "\n\tInvalid listen setting '10.1' (line 7 of .serverrc, not an IPv4 address): the value "
+      "in force is " +
+      std::string(server.listener.localAddress[0] != '\0' ? server.listener.localAddress
+                                                          : "0.0.0.0") +
+      "\n\tEmpty mcastport setting (line 8 of .serverrc): the value in force is 4658"
+      "\n\tOut-of-range logintimeout setting '-5' (line 9 of .serverrc, range 0 - 2147483647): "
+      "the value in force is 0";
+  EXPECT_EQ(console, "Warnings:" + problems + "\n");
+  EXPECT_EQ(server.configProblems.total(), 9u);
+  EXPECT_EQ(server.describeConfigProblems(), problems);
+  // The values are applied as they read, but for security, which fails closed.
+  EXPECT_EQ(server.listener.localPort, 99999 & 0xFFFF);
+  EXPECT_EQ(server.securityLevel, SECURITY_UNSET);
+  EXPECT_EQ(server.capacity, 0);
+  EXPECT_FALSE(server.hostCheck);
+  EXPECT_EQ(server.mcastTtl, REGION);
+  // Reported again later with the value in force then: the operator chose a level at C.
+  server.securityLevel = LOGIN;
+  EXPECT_NE(server.describeConfigProblems().find(
+                "\n\tUnknown security setting 'LOGN' (line 3 of .serverrc): the value in force "
+                "is LOGIN\n"),
+            std::string::npos);
+}
+
+TEST_F(ConfigFileTest, ALaterLineSetsTheValueButTheBadLineIsStillReported) {
+  EXPECT_TRUE(load("security LOGN\nsecurity SECURE\n"));
+  EXPECT_EQ(server.securityLevel, SECURE);
+  EXPECT_EQ(server.describeConfigProblems(),
+            "\n\tUnknown security setting 'LOGN' (line 1 of .serverrc): the value in force is "
+            "SECURE");
+  // A new reading starts a new list.
+  EXPECT_TRUE(load("security LOGIN\n"));
+  EXPECT_TRUE(server.configProblems.empty());
+  EXPECT_EQ(console, "");
+}
+
+TEST_F(ConfigFileTest, LineNumbersCountTheFilesLinesNotTheReadersPieces) {
+  // Line 1 comes in two pieces (the second one an unknown key), CR LF ends line 2.
+  const std::string first = "passwd " + std::string(248, 'p') + "xyz 1";
+  EXPECT_TRUE(load(first + "\ncapacity x\r\n\ncapacity y\n"));
+  EXPECT_EQ(server.describeConfigProblems(),
+            "\n\tUnknown setting 'xyz' (line 1 of .serverrc): ignored"
+            "\n\tNon-numeric capacity setting 'x' (line 2 of .serverrc): the value in force is 0"
+            "\n\tNon-numeric capacity setting 'y' (line 4 of .serverrc): the value in force is 0");
+}
+
+TEST_F(ConfigFileTest, QuotedWordsAreCutAndMadePrintable) {
+  EXPECT_TRUE(load("security \x1b[2J\x7f\xc3\xa9\n" + std::string(200, 'k') + " 1\n"));
+  const std::string report = server.describeConfigProblems();
+  EXPECT_NE(report.find("'?[2J" + std::string(3, '?') + "'"), std::string::npos) << report;
+  EXPECT_NE(report.find("'" + std::string(ConfigProblems::kWordLength, 'k') + "...'"),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(report.find('\x1b'), std::string::npos);
+}
+
+TEST_F(ConfigFileTest, AMillionBadLinesKeepAHundredAndCountTheRest) {
+  std::string content;
+  for (int i = 0; i < 1000; ++i) content += "bogus 1\n";
+  EXPECT_TRUE(load(content + "port 6001\n"));
+  EXPECT_EQ(server.listener.localPort, 6001);
+  EXPECT_EQ(server.configProblems.entries().size(), ConfigProblems::kMostKept);
+  EXPECT_EQ(server.configProblems.total(), 1000u);
+  const std::string report = server.describeConfigProblems();
+  EXPECT_EQ(occurrences(report, "\n\t"), 101);
+  EXPECT_NE(report.find("\n\t... and 900 more problems in .serverrc (only the first 100 are "
+                        "kept)"),
+            std::string::npos)
+      << report;
+}
+
+TEST_F(ConfigFileTest, ListenIsTheAddressToListenOnAndTheServersOwn) {
+  EXPECT_TRUE(load("listen 127.0.0.1\n"));
+  EXPECT_STREQ(server.listener.localAddress, "127.0.0.1");
+  EXPECT_EQ(server.hostAddress, convertAddress("127.0.0.1"));
+  // A bad address changes nothing.
+  EXPECT_TRUE(load("listen 127.0.0.1\nlisten 127.1\n"));
+  EXPECT_STREQ(server.listener.localAddress, "127.0.0.1");
+  EXPECT_EQ(server.configProblems.total(), 1u);
 }
 
 TEST(ServerSettersTest, SettersCopyAndGettersBoundTheirOutput) {

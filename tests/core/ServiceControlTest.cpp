@@ -302,9 +302,15 @@ TEST_F(ServiceControlTest, ListenerPortInUseFailsTheStartAndLeavesNothingBehind)
   {
     ServerSocket holder(port, "127.0.0.1", 1);
     ASSERT_TRUE(holder.open());
+    // The report gives the system's reason, in its own words.
+    ServerSocket rival(port, "127.0.0.1", 1);
+    ASSERT_FALSE(rival.open());
+    const std::string reason = rival.failure();
+    ASSERT_FALSE(reason.empty());
+    EXPECT_NE(reason.back(), '.');
     expectReported(observe([this] { return server.start(); }),
-                   "Internal Error: Could not open listening socket on port " +
-                       std::to_string(port) + ".");
+                   "Internal Error: Could not open listening socket on 127.0.0.1 port " +
+                       std::to_string(port) + ": " + reason + ".");
     EXPECT_FALSE(server.running);
     EXPECT_EQ(server.slots, nullptr);
     EXPECT_EQ(server.startTime, 0);

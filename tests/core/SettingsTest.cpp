@@ -58,10 +58,12 @@ TEST(SettingsTest, ScopeWordsAndValuesRoundTripInAnyCase) {
 }
 
 TEST(SettingsTest, UnknownWordsReadAsTheFallbackAndSayWhy) {
-  for (const char* word : {"", "SECUR", "SECURES", "SECURE ", "3", "whatever"}) {
+  // No security level falls back to another: a typo must never turn passwords off.
+  for (const char* word : {"", "SECUR", "SECURES", "SECURE ", "3", "whatever", "LOGN"}) {
     const SettingReading<SecurityLevel> reading = Settings::readSecurityLevel(word);
     EXPECT_EQ(reading.problem, SettingProblem::UnknownWord) << word;
-    EXPECT_EQ(reading.value, FREEFORALL) << word;
+    EXPECT_EQ(reading.value, SECURITY_UNSET) << word;
+    EXPECT_EQ(Settings::securityLevelName(reading.value), nullptr) << word;
   }
   for (const char* word : {"", "64", "REGIONAL", "galaxy"}) {
     const SettingReading<MulticastScope> reading = Settings::readMulticastTtl(word);
@@ -123,6 +125,21 @@ TEST(SettingsTest, NumbersAreReadLikeTheCLibraryButNeverWrapIntoRange) {
       Settings::readNumber("18446744073709552640", Settings::kPort);
   EXPECT_EQ(wrapped.value, 1024);
   EXPECT_EQ(wrapped.problem, SettingProblem::OutOfRange);
+}
+
+TEST(SettingsTest, ListenAddressesAreFourDecimalPartsAndNothingElse) {
+  for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "192.0.2.10"}) {
+    EXPECT_EQ(Settings::checkListenAddress(good), SettingProblem::None) << good;
+  }
+  // The classic short, hexadecimal and octal forms would reach clients as the server's address
+  // in a form other programs read otherwise ("010" is 8 to the system).
+  for (const char* bad : {"127.1", "0x7f.0.0.1", "127.0.0.010", "256.0.0.1", "1.2.3.4.5",
+                          "1.2.3.", ".1.2.3", "1..2.3", "1.2.3.4 ", "-1.2.3.4", "localhost",
+                          "1.2.3.1000"}) {
+    EXPECT_EQ(Settings::checkListenAddress(bad), SettingProblem::NotAnAddress) << bad;
+  }
+  EXPECT_EQ(Settings::checkListenAddress(""), SettingProblem::Missing);
+  EXPECT_EQ(Settings::checkListenAddress("192.168.100.2000"), SettingProblem::TooLong);
 }
 
 TEST(SettingsTest, MulticastAddressesAreTheClassDRangeWrittenAlone) {

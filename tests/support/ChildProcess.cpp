@@ -105,6 +105,20 @@ void ChildProcess::closeInput() {
   input_ = -1;
 }
 
+void ChildProcess::hangUp() {
+  if (terminal_ < 0) return;
+  pump(std::chrono::milliseconds(0));
+  ::close(terminal_);
+  terminal_ = input_ = output_ = -1;
+}
+
+void ChildProcess::closeOutput() {
+  if (terminal_ >= 0 || output_ < 0) return;
+  pump(std::chrono::milliseconds(0));
+  ::close(output_);
+  output_ = -1;
+}
+
 void ChildProcess::pump(std::chrono::milliseconds wait) {
   if (output_ < 0) return;
   pollfd entry{output_, POLLIN, 0};

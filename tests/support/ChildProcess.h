@@ -27,6 +27,13 @@ class ChildProcess {
   void write(const std::string& text);
   // Ends the console input (a closed pipe; end-of-file on a terminal).
   void closeInput();
+#ifndef _WIN32
+  // Closes the test's end of the terminal: the child's terminal hangs up (SIGHUP, then its
+  // reads end). What the child prints afterwards is lost. Terminal consoles only.
+  void hangUp();
+  // Stops reading what the child prints: its next write to the pipe fails (Pipes consoles).
+  void closeOutput();
+#endif
   // Waits until what the child printed, from the start, contains text; false on a time-out.
   bool waitFor(const std::string& text,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));

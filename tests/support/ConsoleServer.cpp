@@ -1,7 +1,5 @@
 #include "ConsoleServer.h"
 
-#include "platform/Network.h"
-
 const std::string kStoppedMenu =
     "\n\n\t\tServer Commands:\n\n\t\tM Print Menu\n\t\tS Start Services\n\t\tD Diagnostic\n"
     "\t\tC Configure\n\t\tU Add User\n\t\tH Add Host\n\t\tQ Quit\n\n";
@@ -20,7 +18,12 @@ int occurrences(const std::string& text, const std::string& part) {
 }
 
 void ConsoleServer::configure(const std::string& lines) const {
-  dir.write(".serverrc", "port " + std::to_string(port) + "\n" + lines);
+  dir.write(".serverrc", "port " + std::to_string(port) + "\nlisten " + ownAddress + "\n" + lines);
+}
+
+std::string ConsoleServer::startedText(std::uint16_t servicePort) const {
+  return "Server started.\nListening on " + ownAddress + " port " +
+         std::to_string(servicePort != 0 ? servicePort : port) + ".\n";
 }
 
 std::unique_ptr<ChildProcess> ConsoleServer::launch(ChildProcess::Console console) const {
@@ -33,7 +36,7 @@ std::unique_ptr<ChildProcess> ConsoleServer::launch(ChildProcess::Console consol
 
 std::unique_ptr<ChildProcess> ConsoleServer::launchRunning() const {
   auto child = launch();
-  EXPECT_EQ(command(*child, "S\n"), "\nServer started.\n" + kRunningMenu + kPrompt);
+  EXPECT_EQ(command(*child, "S\n"), "\n" + startedText() + kRunningMenu + kPrompt);
   return child;
 }
 
@@ -69,15 +72,6 @@ void ConsoleServer::expectOnlyLoggedError(const std::string& error) const {
   const std::string log = dir.read(".servererrors");
   EXPECT_EQ(log.rfind("ERROR: " + error + "\tAT: ", 0), 0u) << log;
   EXPECT_EQ(occurrences(log, "\n"), 1) << log;
-}
-
-bool ConsoleServer::clientsReachable() {
-  char own[16] = "";
-  if (!resolveOwnAddress(own) || (networkToHost32(convertAddress(own)) >> 24) != 127) {
-    return false;
-  }
-  ownAddress = own;
-  return true;
 }
 
 std::unique_ptr<WireClient> ConsoleServer::connect(std::uint16_t servicePort) const {

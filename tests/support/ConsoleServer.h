@@ -1,8 +1,8 @@
 // ConsoleServer: a fixture that drives the real server binary at its console, in a fresh
-// temporary folder with a .serverrc on a free port. It starts the binary on pipes or on a
+// temporary folder with a .serverrc that has it listen on 127.0.0.1 on a free port (so that no
+// test depends on what this machine's name resolves to). It starts the binary on pipes or on a
 // terminal, types commands and returns what each printed, and logs clients in on the binary's
-// listener. The binary listens on the address this machine's name resolves to; clients go there
-// only when that is a loopback address (clientsReachable()).
+// listener.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -30,8 +30,11 @@ class ConsoleServer : public ::testing::Test {
   // A fixture that overrides SetUp calls this one first.
   void SetUp() override { ASSERT_NE(port, 0); }
 
-  // Writes the .serverrc: the fixture's port, then the lines given.
+  // Writes the .serverrc: the fixture's port and listening address, then the lines given.
   void configure(const std::string& lines) const;
+
+  // What S prints when the service starts on the fixture's port (servicePort: another).
+  std::string startedText(std::uint16_t servicePort = 0) const;
 
   // Starts the binary in the folder (with `environment` added to its own) and waits for its
   // first prompt.
@@ -57,12 +60,8 @@ class ConsoleServer : public ::testing::Test {
   // The error log must hold one line: this error, with its time stamp.
   void expectOnlyLoggedError(const std::string& error) const;
 
-  // True when clients can reach the binary's listener: this machine's name resolves to a
-  // loopback address, which is then in ownAddress.
-  bool clientsReachable();
-
   // A client connected to the binary's listener at servicePort (0: the fixture's port); null
-  // when the connection fails. Call clientsReachable() first.
+  // when the connection fails.
   std::unique_ptr<WireClient> connect(std::uint16_t servicePort = 0) const;
 
   // Connects and logs in (WireClient::logIn); null when any step fails. Every packet read goes
@@ -79,5 +78,6 @@ class ConsoleServer : public ::testing::Test {
   std::uint16_t port = freeLoopbackPort();
   // Added to the binary's environment ("NAME=value").
   std::vector<std::string> environment;
-  std::string ownAddress;
+  // The address the binary listens on, and gives as its own.
+  std::string ownAddress = "127.0.0.1";
 };

@@ -22,7 +22,7 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 ServiceFixture::ServiceFixture(int capacity) : server(capacity) {
   server.setMcastAddress("239.1.2.3");
-  server.listener.setLocalAddress("127.0.0.1");
+  server.setListenAddress("127.0.0.1");
   port = freeLoopbackPort();
   server.listener.localPort = port;
 }

@@ -2,7 +2,9 @@
 // defaults, and the same file written with CR LF line ends is read into it again: a file from
 // the other kind of system must give exactly the same settings. Every setting must stay in its
 // range: the level, the host check and the multicast scope among their values, the multicast
-// address within its field, each path one word of a line.
+// address within its field, each path one word of a line, the listening address a dotted
+// address of at most 15 characters. An unknown security word leaves no level at all. Every
+// problem the reader noted is reported as printable text, and at most so many are kept.
 //
 // Two things an input could make the reader do are kept inside the harness: an "mcastaddress"
 // value that begins with a letter is looked up as a host name (the network, and slow), so its
@@ -33,6 +35,7 @@ Server& harness() {
 
 void restoreDefaults(Server& server) {
   server.listener.localPort = 5412;
+  server.setListenAddress("127.0.0.1");
   server.securityLevel = FREEFORALL;
   server.hostCheck = 0;
   server.setPasswdFile("passwd");
@@ -50,7 +53,7 @@ struct SettingValues {
   std::uint16_t port;
   int level;
   int hostCheck;
-  std::string passwd, hosts, connectionLog, errorLog, mcastAddress;
+  std::string listen, passwd, hosts, connectionLog, errorLog, mcastAddress;
   std::uint16_t mcastPort;
   std::int32_t mcastTtl, capacity, loginTimeout;
 
@@ -69,6 +72,7 @@ SettingValues settingsOf(const Server& server) {
   return SettingValues{server.listener.localPort,
                        static_cast<int>(server.securityLevel.load()),
                        static_cast<int>(server.hostCheck.load()),
+                       server.listener.localAddress,
                        path(server, &Server::getPasswdFile),
                        path(server, &Server::getHostsFile),
                        path(server, &Server::getConnectionLogFile),
@@ -87,7 +91,9 @@ bool isWord(const std::string& text) {
 }
 
 void checkRanges(const SettingValues& settings) {
-  FUZZ_CHECK(Settings::securityLevelName(settings.level) != nullptr);
+  FUZZ_CHECK(settings.level == SECURITY_UNSET ||
+             Settings::securityLevelName(settings.level) != nullptr);
+  FUZZ_CHECK(Settings::checkListenAddress(settings.listen.c_str()) == SettingProblem::None);
   FUZZ_CHECK(settings.hostCheck == 0 || settings.hostCheck == 1);
   FUZZ_CHECK(Settings::multicastTtlName(settings.mcastTtl) != nullptr);
   FUZZ_CHECK(Settings::kLoginTimeout.contains(settings.loginTimeout));
@@ -123,7 +129,11 @@ std::string tamed(const std::uint8_t* data, std::size_t size) {
 SettingValues readInto(Server& server, const std::string& content) {
   writeFile(kConfigName, reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
   restoreDefaults(server);
-  FUZZ_CHECK(server.readConfigFile(kConfigName));
+  FUZZ_CHECK(server.readConfigFile(kConfigName, false));
+  FUZZ_CHECK(server.configProblems.entries().size() <= ConfigProblems::kMostKept);
+  for (unsigned char c : server.describeConfigProblems()) {
+    FUZZ_CHECK(c == '\n' || c == '\t' || (c >= ' ' && c <= '~'));
+  }
   return settingsOf(server);
 }
 

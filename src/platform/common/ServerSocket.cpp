@@ -3,20 +3,25 @@
 #include "platform/ServerSocket.h"
 
 ServerSocket::ServerSocket(std::uint16_t port, std::uint16_t backlog_)
-    : Socket(port), backlog(backlog_) {}
+    : Socket(port), backlog(backlog_), failure_{} {}
 
 ServerSocket::ServerSocket(std::uint16_t port, const char* address, std::uint16_t backlog_)
-    : Socket(port, address), backlog(backlog_) {}
+    : Socket(port, address), backlog(backlog_), failure_{} {}
 
 ServerSocket::~ServerSocket() = default;
 
 Bool16 ServerSocket::open() {
   handle = SocketShim::openTcp();
-  if (handle == INVALID_SOCKET_HANDLE) return 0;
+  if (handle == INVALID_SOCKET_HANDLE) return fail();
   SocketShim::prepareListener(handle);
-  if (!bindLocal()) return 0;
-  if (!SocketShim::listenHandle(handle, backlog)) return 0;
+  if (!bindLocal()) return fail();
+  if (!SocketShim::listenHandle(handle, backlog)) return fail();
   return 1;
+}
+
+Bool16 ServerSocket::fail() {
+  SocketShim::describeLastError(failure_, sizeof failure_);
+  return 0;
 }
 
 std::uint16_t ServerSocket::boundPort() {

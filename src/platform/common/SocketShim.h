@@ -17,6 +17,7 @@
 #include <unistd.h>
 #endif
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/PlatformTypes.h"
@@ -46,6 +47,10 @@ bool endAddress(SocketHandle handle, bool remote, sockaddr_in* address);
 // Readies a connected handle for the StreamSocket that has it (connected or adopted); false
 // when the system refuses.
 bool prepareStream(SocketHandle handle);
+
+// The system's words for why the last socket call of this thread failed, without a final full
+// stop or line end, cut to size - 1 characters.
+void describeLastError(char* buffer, std::size_t size);
 
 // The IPv4 socket address of a port (host order) and an address in network byte order.
 sockaddr_in ipv4Address(std::uint16_t port, std::uint32_t address);

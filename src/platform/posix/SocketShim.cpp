@@ -1,8 +1,27 @@
 #include "platform/common/SocketShim.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// strerror_r comes in two kinds: the GNU one returns the text, the POSIX one fills the buffer.
+[[maybe_unused]] const char* errorText(const char* result, const char*) { return result; }
+[[maybe_unused]] const char* errorText(int result, const char* buffer) {
+  return result == 0 ? buffer : "unknown error";
+}
+
+}  // namespace
 
 namespace SocketShim {
+
+void describeLastError(char* buffer, std::size_t size) {
+  if (buffer == nullptr || size == 0) return;
+  const int code = errno;
+  char text[128] = "";
+  std::snprintf(buffer, size, "%s", errorText(::strerror_r(code, text, sizeof text), text));
+}
 
 bool ready() { return true; }
 

@@ -1,5 +1,7 @@
 #include "platform/common/SocketShim.h"
 
+#include <cstdio>
+
 namespace {
 
 SOCKET native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
@@ -7,6 +9,23 @@ SOCKET native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
 }  // namespace
 
 namespace SocketShim {
+
+void describeLastError(char* buffer, std::size_t size) {
+  if (buffer == nullptr || size == 0) return;
+  const DWORD code = static_cast<DWORD>(::WSAGetLastError());
+  DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, buffer, static_cast<DWORD>(size), nullptr);
+  if (length == 0) {
+    std::snprintf(buffer, size, "error %lu", static_cast<unsigned long>(code));
+    return;
+  }
+  // The system's sentence ends in a full stop and CR LF; the caller ends its own sentence.
+  while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' ||
+                        buffer[length - 1] == '.' || buffer[length - 1] == ' ')) {
+    --length;
+  }
+  buffer[length] = '\0';
+}
 
 bool ready() { return ensureWinsock(); }
 

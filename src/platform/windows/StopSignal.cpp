@@ -5,6 +5,7 @@
 namespace {
 
 HANDLE requested = nullptr;  // an auto-reset event, set once for each request
+HANDLE inputThread = nullptr;  // the thread whose reads interruptInput cancels
 
 BOOL WINAPI onConsoleEvent(DWORD /*event*/) {
   ::SetEvent(requested);
@@ -23,4 +24,15 @@ void StopSignal::catchRequests() {
 StopSignal::Request StopSignal::wait() {
   ::WaitForSingleObject(requested, INFINITE);
   return Request::Stop;
+}
+
+void StopSignal::prepareInputInterrupt() {
+  if (inputThread != nullptr) return;
+  ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
+                    &inputThread, 0, FALSE, DUPLICATE_SAME_ACCESS);
+}
+
+void StopSignal::interruptInput() {
+  // The runtime's read of standard input then fails, and reads as its end.
+  if (inputThread != nullptr) ::CancelSynchronousIo(inputThread);
 }
