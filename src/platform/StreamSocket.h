@@ -38,6 +38,9 @@ class StreamSocket : public Socket {
   // ones from a peer that has closed since), 0 on a time-out, -1 when the peer has closed its
   // side and everything it sent has been read, or the socket failed.
   int waitForData(int milliseconds);
+  // waitForData that also ends when the socket has room to send again: 2 when it has room and
+  // no bytes are waiting to be read, otherwise as waitForData.
+  int waitForDataOrRoom(int milliseconds);
   // The bytes sent on this connection that the peer has not acknowledged yet (those still
   // queued included, and the end of the stream once sending is shut down): 0 once the peer has
   // taken everything, -1 when the system does not say.
@@ -52,4 +55,7 @@ class StreamSocket : public Socket {
 
   std::uint16_t peerPort;
   char peerAddress[16];
+
+ private:
+  int waitFor(int milliseconds, bool orRoom);
 };

@@ -427,17 +427,23 @@ std::int32_t Transport::receive(ConnectionSlot* slot, Packet* packet) {
       wait = kIncompleteWaitMilliseconds;
     }
     // Bytes a delivery could not write wait for room: this worker writes them as room comes.
+    // When its own write left them, it also wakes when the socket has room again; while
+    // another thread writes them, it looks again in short steps.
     int flushWait = kIdleFlushMilliseconds;
+    bool awaitRoom = false;
     if (slot->outboxBytes.load() > 0) {
       NamedLock sendLock(*slot->sendLock, LockRank::Send);
       if (write(slot, true) < 0) return -1;
-      if (!slot->outbox.empty()) flushWait = kFlushStepMilliseconds;
+      if (!slot->outbox.empty()) {
+        flushWait = kFlushStepMilliseconds;
+        awaitRoom = !slot->writing;
+      }
     }
     if (wait < 0 || wait > flushWait) wait = flushWait;
     if (wait >= 0) {
-      int ready = socket->waitForData(wait);
+      int ready = awaitRoom ? socket->waitForDataOrRoom(wait) : socket->waitForData(wait);
       if (ready < 0) return -1;
-      if (ready == 0) continue;
+      if (ready != 1) continue;  // a time-out, or room for what is queued
     }
     if (slot->inboxFront > 0) {
       // What is left of the last read goes to the front, so that the next has all the room.

@@ -40,13 +40,19 @@ std::int32_t StreamSocket::sendNow(const void* data, std::int32_t length) {
   return static_cast<std::int32_t>(sent);
 }
 
-int StreamSocket::waitForData(int milliseconds) {
+int StreamSocket::waitForData(int milliseconds) { return waitFor(milliseconds, false); }
+
+int StreamSocket::waitForDataOrRoom(int milliseconds) { return waitFor(milliseconds, true); }
+
+int StreamSocket::waitFor(int milliseconds, bool orRoom) {
   if (handle == INVALID_SOCKET_HANDLE) return -1;
-  pollfd entry{static_cast<int>(handle), POLLIN | POLLRDHUP, 0};
+  pollfd entry{static_cast<int>(handle),
+               static_cast<short>(POLLIN | POLLRDHUP | (orRoom ? POLLOUT : 0)), 0};
   int ready = ::poll(&entry, 1, milliseconds);
   if (ready < 0) return errno == EINTR ? 0 : -1;
   if (ready == 0) return 0;
   if (entry.revents & (POLLERR | POLLNVAL)) return -1;
+  if ((entry.revents & (POLLIN | POLLRDHUP | POLLHUP)) == 0) return 2;  // room only
   if (entry.revents & (POLLRDHUP | POLLHUP)) {
     // The peer has closed its side; bytes it sent before may still be waiting. POLLIN alone
     // cannot tell: the end of the stream is readable too.

@@ -91,7 +91,11 @@ std::int32_t StreamSocket::sendNow(const void* data, std::int32_t length) {
   return sendWithoutBlocking(handle, static_cast<const char*>(data), length, 0);
 }
 
-int StreamSocket::waitForData(int milliseconds) {
+int StreamSocket::waitForData(int milliseconds) { return waitFor(milliseconds, false); }
+
+int StreamSocket::waitForDataOrRoom(int milliseconds) { return waitFor(milliseconds, true); }
+
+int StreamSocket::waitFor(int milliseconds, bool orRoom) {
   if (handle == INVALID_SOCKET_HANDLE) return -1;
   const bool forever = milliseconds < 0;
   const auto deadline =
@@ -110,9 +114,13 @@ int StreamSocket::waitForData(int milliseconds) {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(native(handle), &set);
+    fd_set room;
+    FD_ZERO(&room);
+    if (orRoom) FD_SET(native(handle), &room);
     timeval time{0, static_cast<long>(step * 1000)};
-    int ready = ::select(0, &set, nullptr, nullptr, &time);
+    int ready = ::select(0, &set, orRoom ? &room : nullptr, nullptr, &time);
     if (ready < 0) return -1;
+    if (ready > 0 && !FD_ISSET(native(handle), &set)) return 2;  // room only
     if (ready > 0) break;
     if (!forever && left <= step) return 0;
   }
