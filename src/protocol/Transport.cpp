@@ -160,6 +160,9 @@ bool Transport::startFlusher() {
   {
     std::lock_guard<std::mutex> list(flushListLock_);
     flusherEnding_ = false;
+    // A worker of the last run may have listed a slot as that run stopped: those slots are
+    // gone.
+    flushList_.clear();
   }
   try {
     flusher_ = std::thread(&Transport::flush, this);
