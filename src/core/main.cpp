@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 #include "console/CommandLine.h"
@@ -47,12 +48,22 @@ int serve(Server& server) {
   return 0;
 }
 
+// The server whose logs a request to reopen them closes, while the console runs: the watch
+// below outlives it (it is never joined), so main takes it back before the server goes.
+std::mutex watchedLock;
+Server* watched = nullptr;
+
+void closeWatchedLogs() {
+  std::lock_guard<std::mutex> hold(watchedLock);
+  if (watched != nullptr) watched->closeLogs();
+}
+
 // The console's watch for requests, on a thread of its own: a stop request ends the console's
 // input, so that the console quits as at the end of its input (stopping a running service
 // first); the console thread is interrupted until it has seen that, for it may be waiting for
 // a line. A request to reopen the logs closes them.
-void watchConsoleRequests(Server* server) {
-  while (StopSignal::wait() == StopSignal::Request::ReopenLogs) server->closeLogs();
+void watchConsoleRequests() {
+  while (StopSignal::wait() == StopSignal::Request::ReopenLogs) closeWatchedLogs();
   ConsoleInput::requestEnd();
   std::thread([] {
     while (!ConsoleInput::ended()) {
@@ -123,8 +134,16 @@ int main(int argc, char** argv) {
         break;
       default:
         StopSignal::prepareInputInterrupt();
-        std::thread(watchConsoleRequests, &server).detach();
+        {
+          std::lock_guard<std::mutex> hold(watchedLock);
+          watched = &server;
+        }
+        std::thread(watchConsoleRequests).detach();
         server.commandLoop();
+        {
+          std::lock_guard<std::mutex> hold(watchedLock);
+          watched = nullptr;
+        }
         break;
     }
     std::fflush(stdout);
