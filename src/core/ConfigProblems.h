@@ -31,6 +31,7 @@ enum class ConfigKey {
   Capacity,
   LoginTimeout,
   SendQueue,
+  MaxPerHost,
 };
 
 class ConfigProblems {

@@ -50,7 +50,8 @@ Server::Server(std::int32_t capacity_)
       listener(5412, kListenBacklog),
       localHostText{},
       sendTimeoutMilliseconds(transport.sendTimeoutMilliseconds),
-      loginTimeout(60) {
+      loginTimeout(60),
+      maxPerHost(0) {
   // This machine's address until the configuration names one ("listen").
   char address[16];
   listener.getLocalAddress(address, sizeof address);

@@ -323,6 +323,9 @@ class Server : public ServerBase {
   // Seconds a connection may take to log in, and a packet to arrive whole once begun
   // ("logintimeout"; 0: no limit).
   std::atomic<std::int32_t> loginTimeout;
+  // The most connections one address may hold at once, logged in or not ("maxperhost"; 0: no
+  // limit).
+  std::atomic<std::int32_t> maxPerHost;
 
  private:
   void replacePath(char*& field, const char* path);
@@ -333,7 +336,7 @@ class Server : public ServerBase {
   void applyMcastAddress(const char* value);
   void runWorker(ConnectionSlot* slot);
   void teardownConnection(ConnectionSlot* slot, Packet* outgoing);
-  bool takeConnection(ConnectionSlot* slot);
+  Acceptor::Verdict takeConnection(ConnectionSlot* slot);
   bool greetAndCheckHost(ConnectionSlot* slot, Packet* outgoing);
   void admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming);
   std::int32_t sendListed(ConnectionSlot* slot, Packet* packet, const std::vector<ListedUser>& listed);

@@ -44,6 +44,7 @@ constexpr KeyWord kKeys[] = {
     {"capacity", ConfigKey::Capacity},
     {"logintimeout", ConfigKey::LoginTimeout},
     {"sendqueue", ConfigKey::SendQueue},
+    {"maxperhost", ConfigKey::MaxPerHost},
 };
 
 ConfigKey keyOf(const char* word) {
@@ -68,6 +69,8 @@ NumberRange rangeOf(ConfigKey key) {
       return Settings::kLoginTimeout;
     case ConfigKey::SendQueue:
       return Settings::kSendQueue;
+    case ConfigKey::MaxPerHost:
+      return Settings::kMaxPerHost;
     default:
       return Settings::kPort;
   }
@@ -185,6 +188,11 @@ SettingProblem Server::applySetting(ConfigKey key, const char* value) {
           static_cast<std::int32_t>(Settings::kSendQueue.clamp(kib.value) * 1024);
       return kib.problem;
     }
+    case ConfigKey::MaxPerHost: {
+      const SettingReading<std::int64_t> limit = Settings::readNumber(value, Settings::kMaxPerHost);
+      maxPerHost = static_cast<std::int32_t>(Settings::kMaxPerHost.clamp(limit.value));
+      return limit.problem;
+    }
     case ConfigKey::Unknown:
       break;
   }
@@ -244,6 +252,9 @@ void Server::describeValueInForce(ConfigKey key, char* buffer, std::size_t size)
       break;
     case ConfigKey::SendQueue:
       std::snprintf(text, sizeof text, "%d", static_cast<int>(transport.sendQueueBytes / 1024));
+      break;
+    case ConfigKey::MaxPerHost:
+      std::snprintf(text, sizeof text, "%d", static_cast<int>(maxPerHost));
       break;
     case ConfigKey::Unknown:
       std::snprintf(buffer, size, "ignored");

@@ -84,6 +84,8 @@ class Settings {
   static constexpr NumberRange kLoginTimeout{0, INT32_MAX};
   // KiB a client's outbox may hold ("sendqueue"): up to 1 GiB.
   static constexpr NumberRange kSendQueue{1, 1024 * 1024};
+  // Connections one address may hold at once ("maxperhost"); 0 is no limit.
+  static constexpr NumberRange kMaxPerHost{0, MAX_CAPACITY};
   // The multicast address field: a dotted address of at most 15 characters and its terminator.
   static constexpr std::size_t kMulticastAddressSize = 16;
   // The longest dotted IPv4 address: "255.255.255.255".

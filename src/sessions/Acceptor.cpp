@@ -31,3 +31,30 @@ void Acceptor::release() {
   NamedLock connectionsLock(*connectionsMutex_, LockRank::Connections);
   --connectionCount;
 }
+
+bool Acceptor::claimHost(const char* address, std::int32_t limit) {
+  NamedLock connectionsLock(*connectionsMutex_, LockRank::Connections);
+  std::int32_t& count = perHost_[address];
+  if (limit > 0 && count >= limit) return false;
+  ++count;
+  return true;
+}
+
+void Acceptor::releaseHost(const char* address) {
+  NamedLock connectionsLock(*connectionsMutex_, LockRank::Connections);
+  auto found = perHost_.find(address);
+  if (found == perHost_.end()) return;
+  if (--found->second <= 0) perHost_.erase(found);
+}
+
+std::int32_t Acceptor::hostCount(const char* address) {
+  NamedLock connectionsLock(*connectionsMutex_, LockRank::Connections);
+  auto found = perHost_.find(address);
+  return found == perHost_.end() ? 0 : found->second;
+}
+
+void Acceptor::reset() {
+  NamedLock connectionsLock(*connectionsMutex_, LockRank::Connections);
+  connectionCount = 0;
+  perHost_.clear();
+}

@@ -11,6 +11,7 @@ ConnectionSlot::ConnectionSlot()
       threadId(0),
       userName(nullptr),
       connectTime(0),
+      countedHost{},
       loginSerial(0),
       senderFields{},
       sendLock(new Mutex(0, nullptr, nullptr)),

@@ -36,6 +36,9 @@ class ConnectionSlot {
   std::uint32_t threadId;   // that worker's id; 0 when none
   char* userName;           // heap copy; set from login until teardown, the key in the registry
   std::time_t connectTime;  // when the current connection was accepted; 0 when none
+  // The address the current connection is counted for in the per-address rule (Acceptor);
+  // empty when it is not counted. Only the slot's own worker touches it.
+  char countedHost[16];
 
   // Which login this is: a number of the server's, new at every login and 0 when none, so that
   // a slot seen logged in earlier can be told from the same slot with another login (or none)

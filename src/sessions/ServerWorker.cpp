@@ -61,9 +61,19 @@ void Server::runWorker(ConnectionSlot* slot) {
   while (!gate.halting()) {
     teardownConnection(slot, &outgoing);
     if (gate.halting()) continue;
-    if (!takeConnection(slot)) {
-      // Taken over the capacity: told so here, and closed by the teardown.
-      if (slot->socket != nullptr) {
+    const Acceptor::Verdict verdict = takeConnection(slot);
+    if (verdict != Acceptor::Verdict::Serve) {
+      // Taken over the capacity, or over its address's share: told so here, and closed by
+      // the teardown.
+      if (slot->socket == nullptr) continue;
+      if (verdict == Acceptor::Verdict::TooManyFromHost) {
+        char peer[16] = "";
+        slot->socket->getPeerAddress(peer, sizeof peer);
+        char text[TEXT_LINE_SIZE];
+        std::snprintf(text, sizeof text, "Too many connections from %s.", peer);
+        logError(text);
+        sendMessage(slot, &outgoing, "Too many connections from your address.");
+      } else {
         sendMessage(slot, &outgoing, "Connection limit has been reached. Try again later.");
       }
       continue;
@@ -118,23 +128,28 @@ void Server::teardownConnection(ConnectionSlot* slot, Packet* outgoing) {
     slot->stalledSince = 0;
     slot->connectTime = 0;
   }
+  if (slot->countedHost[0] != '\0') {
+    acceptor.releaseHost(slot->countedHost);
+    slot->countedHost[0] = '\0';
+  }
   acceptor.release();
 }
 
-// Cycle steps 3 to 5: one turn at accepting. False when nothing was accepted (socket stays
-// null) or when the connection is over the capacity (socket set, so that it can be refused).
-bool Server::takeConnection(ConnectionSlot* slot) {
+// Cycle steps 3 to 5: one turn at accepting. Nothing when nothing was accepted (socket stays
+// null); OverCapacity or TooManyFromHost when the connection is over the capacity or over its
+// address's share (socket set, so that it can be refused); Serve otherwise.
+Acceptor::Verdict Server::takeConnection(ConnectionSlot* slot) {
   SocketHandle handle = 0;
   const Acceptor::Verdict verdict = acceptor.take(listener, capacity, &handle);
   if (verdict == Acceptor::Verdict::Nothing) {
     if (handle == 0 && !gate.halting()) std::this_thread::sleep_for(kAcceptRetryPause);
-    return false;
+    return Acceptor::Verdict::Nothing;
   }
   StreamSocket* socket = new (std::nothrow) StreamSocket(handle);
   if (socket == nullptr) {
     StreamSocket closing(handle);  // closes the handle as it goes
     acceptor.release();
-    return false;
+    return Acceptor::Verdict::Nothing;
   }
   // Every packet is a whole message: none should wait to be coalesced with the next. A peer
   // that vanishes without a word is noticed by the keep-alive probes.
@@ -155,9 +170,16 @@ bool Server::takeConnection(ConnectionSlot* slot) {
     delete socket;
     slot->connectTime = 0;
     acceptor.release();
-    return false;
+    return Acceptor::Verdict::Nothing;
   }
-  return verdict == Acceptor::Verdict::Serve;
+  if (verdict != Acceptor::Verdict::Serve) return verdict;  // the full server's refusal first
+  // Counted for its address only when admitted under the address's share: a refused
+  // connection counts toward nothing.
+  char peer[sizeof slot->countedHost] = "";
+  socket->getPeerAddress(peer, sizeof peer);
+  if (!acceptor.claimHost(peer, maxPerHost)) return Acceptor::Verdict::TooManyFromHost;
+  std::memcpy(slot->countedHost, peer, sizeof peer);
+  return Acceptor::Verdict::Serve;
 }
 
 // Cycle steps 6 and 7: HELO, then the host check when it is on. False ends the turn.

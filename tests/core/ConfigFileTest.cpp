@@ -234,6 +234,17 @@ TEST_F(ConfigFileTest, EachProblemNamesTheWordItsLineTheFileAndTheValueInForce) 
             std::string::npos);
 }
 
+TEST_F(ConfigFileTest, MaxPerHostIsReadAndAnOutOfRangeOneIsHeldToTheCapacityLimit) {
+  EXPECT_EQ(server.maxPerHost, 0);  // no limit unless the file sets one
+  EXPECT_TRUE(load("maxperhost 3\n"));
+  EXPECT_EQ(server.maxPerHost, 3);
+  EXPECT_TRUE(load("maxperhost 5000\n"));
+  EXPECT_EQ(server.maxPerHost, 1000);
+  EXPECT_EQ(server.describeConfigProblems(),
+            "\n\tOut-of-range maxperhost setting '5000' (line 1 of .serverrc, range 0 - 1000): the "
+            "value in force is 1000");
+}
+
 TEST_F(ConfigFileTest, ALaterLineSetsTheValueButTheBadLineIsStillReported) {
   EXPECT_TRUE(load("security LOGN\nsecurity SECURE\n"));
   EXPECT_EQ(server.securityLevel, SECURE);

@@ -232,6 +232,47 @@ TEST_F(WorkerTest, ClientBeyondTheCapacityIsRefusedAndASlotFreesForTheNext) {
   EXPECT_TRUE(login("dave"));
 }
 
+TEST_F(WorkerTest, AnAddressOverItsShareIsRefusedAloneAndAdmittedAgainWhenOneLeaves) {
+  server.capacity = 5;
+  server.maxPerHost = 2;
+  ASSERT_TRUE(startService());
+  // Two connections from 127.0.0.1, one of them not logged in: the address's share is full.
+  auto alice = login("alice");
+  ASSERT_TRUE(alice);
+  auto waiting = connectClient();
+  ASSERT_TRUE(waiting);
+  EXPECT_EQ(waiting->next(), "HELO");
+  auto third = connectClient();
+  ASSERT_TRUE(third);
+  EXPECT_EQ(third->next(), "MESS:Too many connections from your address.");
+  EXPECT_EQ(third->next(), "QUIT");
+  EXPECT_TRUE(third->closedByPeer());
+  std::string errors = dir.read(".servererrors");
+  EXPECT_EQ(linesWith(errors, "ERROR: Too many connections from 127.0.0.1.\tAT: ").size(), 1u)
+      << errors;
+  // The refused connection counted toward nothing: once it has gone, the count is the two.
+  EXPECT_TRUE(waitUntil([&] { return server.connectionCount == 2; }));
+  EXPECT_EQ(server.acceptor.hostCount("127.0.0.1"), 2);
+
+  // One leaves: the address may connect again.
+  waiting->close();
+  EXPECT_TRUE(waitUntil([&] { return server.acceptor.hostCount("127.0.0.1") == 1; }));
+  EXPECT_TRUE(login("bob"));
+}
+
+TEST_F(WorkerTest, AFullServerRefusesAsFullEvenWhenTheAddressIsOverItsShareToo) {
+  server.capacity = 1;
+  server.maxPerHost = 1;
+  ASSERT_TRUE(startService());
+  auto alice = login("alice");
+  ASSERT_TRUE(alice);
+  auto second = connectClient();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->next(), "MESS:Connection limit has been reached. Try again later.");
+  EXPECT_EQ(second->next(), "QUIT");
+  EXPECT_TRUE(linesWith(dir.read(".servererrors"), "Too many connections").empty());
+}
+
 TEST_F(WorkerTest, DroppedUserIsAnnouncedGoneAndLoggedOnce) {
   ASSERT_TRUE(startService());
   auto [alice, bob, carol] = admittedInTurn({"alice", "bob", "carol"});
