@@ -32,6 +32,8 @@ enum class ConfigKey {
   LoginTimeout,
   SendQueue,
   MaxPerHost,
+  MessageRate,
+  MessageBurst,
 };
 
 class ConfigProblems {

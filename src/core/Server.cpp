@@ -51,7 +51,9 @@ Server::Server(std::int32_t capacity_)
       localHostText{},
       sendTimeoutMilliseconds(transport.sendTimeoutMilliseconds),
       loginTimeout(60),
-      maxPerHost(0) {
+      maxPerHost(0),
+      messageRate(0),
+      messageBurst(0) {
   // This machine's address until the configuration names one ("listen").
   char address[16];
   listener.getLocalAddress(address, sizeof address);

@@ -326,6 +326,11 @@ class Server : public ServerBase {
   // The most connections one address may hold at once, logged in or not ("maxperhost"; 0: no
   // limit).
   std::atomic<std::int32_t> maxPerHost;
+  // The packets per second a logged-in client may send, QUIT aside ("messagerate"; 0: no
+  // limit), and how many it may send at once after a pause ("messageburst"; 0: one second's
+  // worth).
+  std::atomic<std::int32_t> messageRate;
+  std::atomic<std::int32_t> messageBurst;
 
  private:
   void replacePath(char*& field, const char* path);
@@ -338,6 +343,8 @@ class Server : public ServerBase {
   void teardownConnection(ConnectionSlot* slot, Packet* outgoing);
   Acceptor::Verdict takeConnection(ConnectionSlot* slot);
   bool greetAndCheckHost(ConnectionSlot* slot, Packet* outgoing);
+  enum class TokenWait { Go, Flood, Halting };
+  TokenWait awaitToken(ConnectionSlot* slot);
   void admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming);
   std::int32_t sendListed(ConnectionSlot* slot, Packet* packet, const std::vector<ListedUser>& listed);
   std::int32_t composeStopNotice(Packet* packet, unsigned char* image);

@@ -45,6 +45,8 @@ constexpr KeyWord kKeys[] = {
     {"logintimeout", ConfigKey::LoginTimeout},
     {"sendqueue", ConfigKey::SendQueue},
     {"maxperhost", ConfigKey::MaxPerHost},
+    {"messagerate", ConfigKey::MessageRate},
+    {"messageburst", ConfigKey::MessageBurst},
 };
 
 ConfigKey keyOf(const char* word) {
@@ -71,6 +73,9 @@ NumberRange rangeOf(ConfigKey key) {
       return Settings::kSendQueue;
     case ConfigKey::MaxPerHost:
       return Settings::kMaxPerHost;
+    case ConfigKey::MessageRate:
+    case ConfigKey::MessageBurst:
+      return Settings::kMessageRate;
     default:
       return Settings::kPort;
   }
@@ -193,6 +198,13 @@ SettingProblem Server::applySetting(ConfigKey key, const char* value) {
       maxPerHost = static_cast<std::int32_t>(Settings::kMaxPerHost.clamp(limit.value));
       return limit.problem;
     }
+    case ConfigKey::MessageRate:
+    case ConfigKey::MessageBurst: {
+      const SettingReading<std::int64_t> limit = Settings::readNumber(value, Settings::kMessageRate);
+      const auto held = static_cast<std::int32_t>(Settings::kMessageRate.clamp(limit.value));
+      (key == ConfigKey::MessageRate ? messageRate : messageBurst) = held;
+      return limit.problem;
+    }
     case ConfigKey::Unknown:
       break;
   }
@@ -255,6 +267,12 @@ void Server::describeValueInForce(ConfigKey key, char* buffer, std::size_t size)
       break;
     case ConfigKey::MaxPerHost:
       std::snprintf(text, sizeof text, "%d", static_cast<int>(maxPerHost));
+      break;
+    case ConfigKey::MessageRate:
+      std::snprintf(text, sizeof text, "%d", static_cast<int>(messageRate));
+      break;
+    case ConfigKey::MessageBurst:
+      std::snprintf(text, sizeof text, "%d", static_cast<int>(messageBurst));
       break;
     case ConfigKey::Unknown:
       std::snprintf(buffer, size, "ignored");

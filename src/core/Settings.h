@@ -86,6 +86,9 @@ class Settings {
   static constexpr NumberRange kSendQueue{1, 1024 * 1024};
   // Connections one address may hold at once ("maxperhost"); 0 is no limit.
   static constexpr NumberRange kMaxPerHost{0, MAX_CAPACITY};
+  // Packets per second a client may send ("messagerate"), and at once ("messageburst"); 0 is
+  // no limit, and no burst given is one second's worth.
+  static constexpr NumberRange kMessageRate{0, 1000000};
   // The multicast address field: a dotted address of at most 15 characters and its terminator.
   static constexpr std::size_t kMulticastAddressSize = 16;
   // The longest dotted IPv4 address: "255.255.255.255".

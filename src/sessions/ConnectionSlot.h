@@ -83,6 +83,13 @@ class ConnectionSlot {
   // than once each.
   std::vector<ConnectionSlot*> posted;
 
+  // The message rate's bucket (Server::awaitToken): the tokens left, when they were counted
+  // (steady-clock microseconds), and since when the client's packets have waited for tokens
+  // without a break (0: they have not). Only the slot's own worker touches them.
+  double tokens;
+  std::int64_t tokensAt;
+  std::int64_t throttledSince;
+
   // Set, under users, once the other users have been told of this one and it of them: user
   // lists and user-joined notices only count admitted users, so that two users admitted at the
   // same moment each hear of the other exactly once.

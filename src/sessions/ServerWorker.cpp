@@ -10,6 +10,7 @@
 // close (waiting there for the outbox's writer); another user's send lock, alone, for each
 // notice. None is held while waiting for a client, and no send, file or pause happens under
 // users.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -83,6 +84,49 @@ void Server::runWorker(ConnectionSlot* slot) {
     slot->loginDeadline = 0;  // logged in: from now on a user may be idle as long as it likes
     admitUser(slot, &outgoing, &incoming);
   }
+}
+
+// The message rate: takes one token from the slot's bucket, waiting (no lock held, nothing
+// read from the client meanwhile, so that its own sending slows) until one is back. Flood when
+// the client's packets have waited for tokens without a break for the login time-out (never
+// when that is 0); Halting when the service stops during the wait.
+Server::TokenWait Server::awaitToken(ConnectionSlot* slot) {
+  const std::int32_t rate = messageRate;
+  if (rate <= 0) return TokenWait::Go;
+  const std::int32_t burst = messageBurst > 0 ? static_cast<std::int32_t>(messageBurst) : rate;
+  const auto now = [] {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
+  std::int64_t at = now();
+  if (slot->tokens < 0) {
+    slot->tokens = burst;
+  } else {
+    slot->tokens = std::min<double>(burst, slot->tokens + (at - slot->tokensAt) * 1e-6 * rate);
+  }
+  slot->tokensAt = at;
+  if (slot->tokens >= 1) {
+    slot->tokens -= 1;
+    slot->throttledSince = 0;  // the bucket had room: the client has kept to its rate
+    return TokenWait::Go;
+  }
+  if (slot->throttledSince == 0) slot->throttledSince = at;
+  // What this client's packets routed so far goes out before it waits.
+  transport.flushPosted(slot);
+  const std::int64_t limit = std::int64_t{loginTimeout} * 1000000;
+  while (slot->tokens < 1) {
+    if (gate.halting()) return TokenWait::Halting;
+    if (limit > 0 && at - slot->throttledSince >= limit) return TokenWait::Flood;
+    const auto wanted = static_cast<std::int64_t>((1 - slot->tokens) * 1e6 / rate) + 1;
+    std::this_thread::sleep_for(std::chrono::microseconds(std::min<std::int64_t>(wanted, 50000)));
+    const std::int64_t later = now();
+    slot->tokens = std::min<double>(burst, slot->tokens + (later - at) * 1e-6 * rate);
+    at = later;
+    slot->tokensAt = at;
+  }
+  slot->tokens -= 1;
+  return TokenWait::Go;
 }
 
 // Cycle step 2: what is left of the previous connection goes.
@@ -244,10 +288,25 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming)
   // What the client's packets route is written once all that one read brought is routed
   // (receivePacket flushes before it reads again), and when the session ends.
   slot->batching = true;
+  slot->tokens = -1;  // a full bucket at the first packet
+  slot->throttledSince = 0;
   while (receivePacket(slot, incoming) >= 0) {
     // While the stop says goodbye, what the client still sends is read and dropped: left
     // unread, it would reset the connection under the notice when it closes.
     if (gate.halting()) continue;
+    if (std::memcmp(incoming->type, "QUIT", 4) != 0) {
+      const TokenWait wait = awaitToken(slot);
+      if (wait == TokenWait::Halting) continue;
+      if (wait == TokenWait::Flood) {
+        char text[TEXT_LINE_SIZE];
+        std::snprintf(text, sizeof text, "Too many messages from %s@%s: disconnected.",
+                      slot->userName, peer);
+        logError(text);
+        transport.flushPosted(slot);
+        sendMessage(slot, outgoing, "Too many messages: disconnected.");
+        break;
+      }
+    }
     if (!dispatchPacket(slot, incoming)) break;
   }
   transport.flushPosted(slot);

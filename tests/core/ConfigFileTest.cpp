@@ -238,6 +238,9 @@ TEST_F(ConfigFileTest, MaxPerHostIsReadAndAnOutOfRangeOneIsHeldToTheCapacityLimi
   EXPECT_EQ(server.maxPerHost, 0);  // no limit unless the file sets one
   EXPECT_TRUE(load("maxperhost 3\n"));
   EXPECT_EQ(server.maxPerHost, 3);
+  EXPECT_TRUE(load("messagerate 50\nmessageburst 10\n"));
+  EXPECT_EQ(server.messageRate, 50);
+  EXPECT_EQ(server.messageBurst, 10);
   EXPECT_TRUE(load("maxperhost 5000\n"));
   EXPECT_EQ(server.maxPerHost, 1000);
   EXPECT_EQ(server.describeConfigProblems(),

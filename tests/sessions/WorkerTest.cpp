@@ -273,6 +273,63 @@ TEST_F(WorkerTest, AFullServerRefusesAsFullEvenWhenTheAddressIsOverItsShareToo) 
   EXPECT_TRUE(linesWith(dir.read(".servererrors"), "Too many connections").empty());
 }
 
+// --- the message rate
+
+// count packets from name to to, numbered from 0, in one write.
+std::string numberedBurst(const std::string& name, const std::string& to, int count) {
+  std::string burst;
+  for (int i = 0; i < count; ++i) {
+    burst += wireImage("PRIV", name, to + "\xFC" + std::to_string(i) + "\xFD");
+  }
+  return burst;
+}
+
+TEST_F(WorkerTest, AFloodIsSlowedToTheRateWithNothingLostAndOthersServedMeanwhile) {
+  server.messageRate = 40;
+  server.messageBurst = 5;
+  ASSERT_TRUE(startService());
+  auto [flood, sink, ping, pong] = admittedInTurn({"flood", "sink", "ping", "pong"});
+  ASSERT_TRUE(flood && sink && ping && pong);
+  const auto begun = std::chrono::steady_clock::now();
+  ASSERT_TRUE(flood->sendRaw(numberedBurst("flood", "sink", 45)));
+  // While the flood waits for its rate, another pair is served at once (the bound is loose:
+  // a blocked server would hold the pair for the flood's second).
+  const auto asked = std::chrono::steady_clock::now();
+  ASSERT_TRUE(ping->send("PRIV", "pong\xFChello\xFD", "ping"));
+  EXPECT_EQ(pong->next(), "PRIV:pong\xFChello");
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(500));
+  for (int i = 0; i < 45; ++i) {
+    ASSERT_EQ(sink->next(), "PRIV:sink\xFC" + std::to_string(i)) << i;
+  }
+  // 40 beyond the burst at 40 a second: about a second.
+  EXPECT_GE(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(850));
+  EXPECT_TRUE(isLoggedIn("flood"));
+}
+
+TEST_F(WorkerTest, AClientAboveTheRateForTheLoginTimeOutIsDisconnected) {
+  server.messageRate = 10;
+  server.messageBurst = 1;
+  server.loginTimeout = 1;
+  ASSERT_TRUE(startService());
+  auto [flood, other] = admittedInTurn({"flood", "other"});
+  ASSERT_TRUE(flood && other);
+  ASSERT_TRUE(flood->sendRaw(numberedBurst("flood", "other", 40)));
+  Packet packet;
+  ASSERT_TRUE(flood->skipTo("MESS", packet));
+  EXPECT_EQ(textOf(packet), "Too many messages: disconnected.");
+  EXPECT_EQ(flood->next(), "QUIT");
+  EXPECT_TRUE(flood->closedByPeer());
+  // The other user got what was routed before, then the departure.
+  std::string seen;
+  for (int i = 0; i < 40 && seen.rfind("GONE", 0) != 0; ++i) seen = other->next();
+  EXPECT_EQ(seen, "GONE:flood");
+  EXPECT_TRUE(waitUntil([&] {
+    return !linesWith(dir.read(".servererrors"),
+                      "ERROR: Too many messages from flood@127.0.0.1: disconnected.\tAT: ")
+                .empty();
+  }));
+}
+
 TEST_F(WorkerTest, DroppedUserIsAnnouncedGoneAndLoggedOnce) {
   ASSERT_TRUE(startService());
   auto [alice, bob, carol] = admittedInTurn({"alice", "bob", "carol"});

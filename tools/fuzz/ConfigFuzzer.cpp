@@ -55,7 +55,8 @@ struct SettingValues {
   int hostCheck;
   std::string listen, passwd, hosts, connectionLog, errorLog, mcastAddress;
   std::uint16_t mcastPort;
-  std::int32_t mcastTtl, capacity, loginTimeout;
+  std::int32_t mcastTtl, capacity, loginTimeout, sendQueueBytes, maxPerHost, messageRate,
+      messageBurst;
 
   bool operator==(const SettingValues&) const = default;
 };
@@ -81,7 +82,11 @@ SettingValues settingsOf(const Server& server) {
                        server.mcastPort.load(),
                        server.mcastTtl.load(),
                        server.capacity.load(),
-                       server.loginTimeout.load()};
+                       server.loginTimeout.load(),
+                       server.transport.sendQueueBytes.load(),
+                       server.maxPerHost.load(),
+                       server.messageRate.load(),
+                       server.messageBurst.load()};
 }
 
 // A path is one word of one line: not empty, no space, within a line's piece.
@@ -97,6 +102,10 @@ void checkRanges(const SettingValues& settings) {
   FUZZ_CHECK(settings.hostCheck == 0 || settings.hostCheck == 1);
   FUZZ_CHECK(Settings::multicastTtlName(settings.mcastTtl) != nullptr);
   FUZZ_CHECK(Settings::kLoginTimeout.contains(settings.loginTimeout));
+  FUZZ_CHECK(Settings::kSendQueue.contains(settings.sendQueueBytes / 1024));
+  FUZZ_CHECK(Settings::kMaxPerHost.contains(settings.maxPerHost));
+  FUZZ_CHECK(Settings::kMessageRate.contains(settings.messageRate));
+  FUZZ_CHECK(Settings::kMessageRate.contains(settings.messageBurst));
   FUZZ_CHECK(settings.mcastAddress.size() <= 15);
   FUZZ_CHECK(settings.mcastAddress.find(' ') == std::string::npos);
   FUZZ_CHECK(isWord(settings.passwd) && isWord(settings.hosts));
