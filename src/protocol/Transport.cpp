@@ -115,14 +115,11 @@ void Transport::flushPosted(ConnectionSlot* poster) {
   if (posted.size() >= kHandOverRecipients && flusherRunning_) {
     // A client that keeps several recipients busy: the flusher writes for it, so that what
     // other busy senders queue for the same recipients meanwhile leaves in the same writes.
-    bool wake = false;  // the flusher may be waiting: it is woken whenever its list was empty
+    bool wake = false;
     for (ConnectionSlot* slot : posted) {
       NamedLock sendLock(*slot->sendLock, LockRank::Send);
       if (slot->outbox.empty() || slot->writing || slot->flushPending) continue;
-      slot->flushPending = true;
-      std::lock_guard<std::mutex> list(flushListLock_);
-      if (flushList_.empty()) wake = true;
-      flushList_.push_back(slot);
+      wake = listForFlusher(slot) || wake;
     }
     if (wake) flushWanted_.notify_one();
     posted.clear();
@@ -144,15 +141,16 @@ std::int32_t Transport::notify(const Recipient& recipient, const unsigned char* 
   if (!append(slot, image, size)) return -1;
   if (slot->corked || slot->writing || slot->flushPending) return size;  // it is in hand
   if (!flusherRunning_) return write(slot, true) < 0 ? -1 : size;
-  slot->flushPending = true;
-  bool first = false;
-  {
-    std::lock_guard<std::mutex> list(flushListLock_);
-    first = flushList_.empty();
-    flushList_.push_back(slot);
-  }
-  if (first) flushWanted_.notify_one();
+  if (listForFlusher(slot)) flushWanted_.notify_one();
   return size;
+}
+
+bool Transport::listForFlusher(ConnectionSlot* slot) {
+  slot->flushPending = true;
+  std::lock_guard<std::mutex> list(flushListLock_);
+  const bool first = flushList_.empty();
+  flushList_.push_back(slot);
+  return first;
 }
 
 bool Transport::startFlusher() {

@@ -128,6 +128,9 @@ class Transport {
   std::int32_t write(ConnectionSlot* slot, bool release);
   // Shuts the connection down and drops its outbox, under the send lock.
   void giveUp(ConnectionSlot* slot);
+  // Puts the slot in the flusher's list, under the slot's send lock the caller holds: true
+  // when the list was empty (the flusher may be waiting: the caller wakes it).
+  bool listForFlusher(ConnectionSlot* slot);
   // The flusher's loop.
   void flush();
 
