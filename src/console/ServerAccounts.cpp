@@ -6,6 +6,7 @@
 #include "console/ConsoleInput.h"
 #include "console/HiddenLine.h"
 #include "core/Server.h"
+#include "platform/PasswordHash.h"
 #include "store/LineReader.h"
 
 namespace {
@@ -59,6 +60,12 @@ void Server::promptAddUser() {
       continue;
     }
     if (reportSpacesOrColons(entry, "Password can not contain spaces or colons.\n")) continue;
+    // A field that begins with '$' is read as a hash: kept in clear, this password could never
+    // be matched.
+    if (entry[0] == '$' && passwordStorage == CLEAR_PASSWORDS) {
+      std::printf("Password can not begin with '$' unless passwords are stored hashed.\n");
+      continue;
+    }
     std::snprintf(password, sizeof password, "%s", entry);
     const char* confirmation = readHiddenLine("Confirm password> ", &tooLong);
     if (confirmation == nullptr) {
@@ -71,11 +78,19 @@ void Server::promptAddUser() {
     }
     break;
   }
+  // What the file will hold: the password, or its hash (made here, on the console's thread).
+  char field[PasswordHash::kHashSize];
+  const bool prepared = passwordField(password, field, sizeof field) != 0;
+  std::memset(password, 0, sizeof password);
+  if (!prepared) {
+    std::printf("Failed to add user!\n");
+    return;
+  }
 
   // The record must stay one line as the readers see it (255 characters), or it would read back
   // as a cut full name followed by a bogus record.
   const int longestFullName = static_cast<int>(TEXT_LINE_SIZE - 1 - std::strlen(name) -
-                                               std::strlen(password) - 2);
+                                               std::strlen(field) - 2);
   char fullName[TEXT_LINE_SIZE];
   for (;;) {
     ConsoleInput::prompt("Enter full name for user> ");
@@ -88,7 +103,7 @@ void Server::promptAddUser() {
     }
     break;
   }
-  if (addUser(name, password, fullName)) {
+  if (addUser(name, field, fullName)) {
     std::printf("Added user: %s.\n", name);
   } else {
     std::printf("Failed to add user!\n");

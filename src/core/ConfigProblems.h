@@ -34,6 +34,7 @@ enum class ConfigKey {
   MaxPerHost,
   MessageRate,
   MessageBurst,
+  PasswordHash,
 };
 
 class ConfigProblems {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "core/MutexName.h"
 #include "platform/Mutex.h"
@@ -15,6 +16,12 @@ namespace {
 // Connections waiting to be accepted. A burst of clients larger than the queue would be lost
 // in silence (their connect succeeds, but the server never sees them), so the queue is deep.
 constexpr std::uint16_t kListenBacklog = 128;
+
+// Password hashes checked at once: one per processor, at most four (each may hold 130 MiB).
+int hashesAtOnce() {
+  const unsigned processors = std::thread::hardware_concurrency();
+  return processors == 0 ? 1 : processors > 4 ? 4 : static_cast<int>(processors);
+}
 
 char* duplicateText(const char* text) {
   std::size_t length = std::strlen(text);
@@ -34,6 +41,7 @@ Server::Server(std::int32_t capacity_)
       sessions(currentProcessId(), gate, &Server::slotKey, &Server::compareSlotName),
       acceptor(currentProcessId(), gate),
       transport(gate, loginTimeout),
+      hashTurns(hashesAtOnce()),
       slots(sessions.slots),
       users(sessions.users),
       hostCheck(0),
@@ -53,7 +61,8 @@ Server::Server(std::int32_t capacity_)
       loginTimeout(60),
       maxPerHost(0),
       messageRate(0),
-      messageBurst(0) {
+      messageBurst(0),
+      passwordStorage(CLEAR_PASSWORDS) {
   // This machine's address until the configuration names one ("listen").
   char address[16];
   listener.getLocalAddress(address, sizeof address);

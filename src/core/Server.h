@@ -19,6 +19,8 @@
 //   settingsLock       (std::mutex)          the four paths and mcastAddress; innermost, held
 //                                            only to copy a value in or out
 //   each log's lock    (std::mutex)          one line of a log (store/LogFile.h); innermost
+//   hash turns         (std::mutex)          the count of hashes being checked
+//                                            (store/HashTurns.h); innermost, held only to count
 //
 // Accept and users are never held together; one thread holds at most one send lock; a thread
 // may take users while it holds its own send lock (an admission keeps its user list whole), but
@@ -50,6 +52,7 @@
 #include "sessions/Acceptor.h"
 #include "sessions/SessionTable.h"
 #include "sessions/UserRegistry.h"
+#include "store/HashTurns.h"
 #include "store/LogFile.h"
 
 class ConnectionSlot;
@@ -188,9 +191,20 @@ class Server : public ServerBase {
   static std::int32_t composeUserGone(Packet* packet, const char* name, unsigned char* image);
 
   // --- store/ServerPasswords.cpp: the password file, "name:password:full name" per line
-  // (blank lines skipped). Only addUser creates a missing file (mode 0600, announced).
-  // True when the first record for the name carries exactly that password.
+  // (blank lines skipped). Only addUser creates a missing file (mode 0600, announced). A
+  // password field that begins with '$' is a hash (platform/PasswordHash.h); any other is the
+  // password in clear.
+  // True when the first record for the name carries exactly that password, or a hash of it.
+  // A hash is checked after the file mutex is let go, in one of hashTurns' turns; a hash this
+  // system cannot check is reported and admits nobody. Takes no other lock.
   Bool16 verifyPassword(const char* userName, const char* password);
+  // The password field U writes for password, in field: the password itself, or its hash when
+  // passwordStorage asks for one. False (reported) when the system cannot hash, or when a
+  // password kept in clear begins with '$' (it would read back as a hash).
+  Bool16 passwordField(const char* password, char* field, std::size_t size);
+  // How many records of the password file hold a password in clear, and how many a hash this
+  // system cannot check; false when the file cannot be read.
+  Bool16 countPasswordRecords(long* clear, long* uncheckable);
   // The user's full name (or "UNAVAILABLE") in buffer, cut to size - 1 and NUL-padded; null
   // (buffer untouched) when the file cannot be used.
   char* lookupFullName(const char* userName, char* buffer, std::size_t size);
@@ -300,6 +314,7 @@ class Server : public ServerBase {
   SessionTable sessions;
   Acceptor acceptor;
   Transport transport;
+  HashTurns hashTurns;  // the password hashes checked at once (store/HashTurns.h)
 
   // --- settings and state
   ConnectionSlot**& slots;  // capacity + 1 slots while running, else null (sessions.slots)
@@ -331,6 +346,8 @@ class Server : public ServerBase {
   // worth).
   std::atomic<std::int32_t> messageRate;
   std::atomic<std::int32_t> messageBurst;
+  // How U stores a new user's password ("passwordhash"; CLEAR_PASSWORDS: as typed).
+  std::atomic<PasswordStorage> passwordStorage;
 
  private:
   void replacePath(char*& field, const char* path);

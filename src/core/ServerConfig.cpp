@@ -47,6 +47,7 @@ constexpr KeyWord kKeys[] = {
     {"maxperhost", ConfigKey::MaxPerHost},
     {"messagerate", ConfigKey::MessageRate},
     {"messageburst", ConfigKey::MessageBurst},
+    {"passwordhash", ConfigKey::PasswordHash},
 };
 
 ConfigKey keyOf(const char* word) {
@@ -205,6 +206,12 @@ SettingProblem Server::applySetting(ConfigKey key, const char* value) {
       (key == ConfigKey::MessageRate ? messageRate : messageBurst) = held;
       return limit.problem;
     }
+    case ConfigKey::PasswordHash: {
+      // Another word changes nothing: a typo must not quietly store passwords in clear.
+      const SettingReading<PasswordStorage> storage = Settings::readPasswordStorage(value);
+      if (storage.ok()) passwordStorage = storage.value;
+      return storage.problem;
+    }
     case ConfigKey::Unknown:
       break;
   }
@@ -273,6 +280,9 @@ void Server::describeValueInForce(ConfigKey key, char* buffer, std::size_t size)
       break;
     case ConfigKey::MessageBurst:
       std::snprintf(text, sizeof text, "%d", static_cast<int>(messageBurst));
+      break;
+    case ConfigKey::PasswordHash:
+      value = Settings::passwordStorageName(passwordStorage);
       break;
     case ConfigKey::Unknown:
       std::snprintf(buffer, size, "ignored");

@@ -24,6 +24,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Mutex.h"
 #include "platform/Network.h"
+#include "platform/PasswordHash.h"
 #include "platform/StreamSocket.h"
 #include "protocol/Packet.h"
 #include "sessions/ConnectionSlot.h"
@@ -80,10 +81,37 @@ Bool16 Server::runDiagnostics(bool withFileProblems) {
     if (getPasswdFile(path, sizeof path) == nullptr || !isUsableDataFile(path)) {
       std::snprintf(line, sizeof line, "\n\tError accessing passwd file: %s", path);
       fail(line);
-    } else if (isReadableByOthers(path)) {
-      std::snprintf(line, sizeof line, "\n\tPassword file %s is readable by other users", path);
-      warnings += line;
+    } else {
+      if (isReadableByOthers(path)) {
+        std::snprintf(line, sizeof line, "\n\tPassword file %s is readable by other users", path);
+        warnings += line;
+      }
+      long clear = 0;
+      long uncheckable = 0;
+      if (countPasswordRecords(&clear, &uncheckable)) {
+        if (level == SECURE && clear > 0) {
+          std::snprintf(line, sizeof line,
+                        "\n\tPassword file %s holds %ld passwords in clear text (passwordhash "
+                        "stores new ones hashed)",
+                        path, clear);
+          warnings += line;
+        }
+        if (uncheckable > 0) {
+          std::snprintf(line, sizeof line,
+                        "\n\tPassword file %s holds %ld hashed passwords this system cannot "
+                        "check: those users cannot log in",
+                        path, uncheckable);
+          warnings += line;
+        }
+      }
     }
+  }
+  if (passwordStorage != CLEAR_PASSWORDS && !PasswordHash::available()) {
+    std::snprintf(line, sizeof line,
+                  "\n\tPasswords cannot be hashed on this system: no user can be added while "
+                  "passwordhash is %s",
+                  Settings::passwordStorageName(passwordStorage));
+    warnings += line;
   }
   if (hostCheck && (getHostsFile(path, sizeof path) == nullptr || !isUsableDataFile(path))) {
     std::snprintf(line, sizeof line, "\n\tError accessing hosts file: %s", path);

@@ -63,6 +63,10 @@ constexpr WordTable kScopes{kScopeWords, std::size(kScopeWords), Settings::kFall
 constexpr SettingWord kHostCheckWords[] = {{"TRUE", 1}, {"FALSE", 0}};
 constexpr WordTable kHostCheck{kHostCheckWords, std::size(kHostCheckWords), 0};
 
+constexpr SettingWord kStorageWords[] = {
+    {"none", CLEAR_PASSWORDS}, {"yescrypt", YESCRYPT}, {"sha512", SHA512}};
+constexpr WordTable kPasswordStorage{kStorageWords, std::size(kStorageWords), CLEAR_PASSWORDS};
+
 bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // A number with more significant digits than this may have wrapped around in the reading.
@@ -76,6 +80,14 @@ SettingReading<SecurityLevel> Settings::readSecurityLevel(const char* text) {
 
 const char* Settings::securityLevelName(std::int32_t level) {
   return kSecurityLevels.nameOf(level);
+}
+
+SettingReading<PasswordStorage> Settings::readPasswordStorage(const char* text) {
+  return kPasswordStorage.read<PasswordStorage>(text);
+}
+
+const char* Settings::passwordStorageName(std::int32_t storage) {
+  return kPasswordStorage.nameOf(storage);
 }
 
 const char* Settings::securityLevelList() {

@@ -37,6 +37,9 @@ enum MulticastScope : std::int32_t {
   UNLIMITED = 255
 };
 
+// How the console stores a new user's password ("passwordhash"): as typed, or hashed.
+enum PasswordStorage : std::int32_t { CLEAR_PASSWORDS = 0, YESCRYPT = 1, SHA512 = 2 };
+
 // The most users a service runs with (one worker thread per slot); start refuses more.
 inline constexpr std::int32_t MAX_CAPACITY = 1000;
 
@@ -114,6 +117,12 @@ class Settings {
   static const char* multicastTtlName(std::int32_t ttl);
   // "HOST, SUBNET, SITE, REGION, CONTINENT, UNLIMITED".
   static const char* multicastTtlList();
+
+  // "none", "yescrypt" or "sha512" (lower case, as the file writes them); any other word reads
+  // as CLEAR_PASSWORDS with UnknownWord, which the reader does not apply.
+  static SettingReading<PasswordStorage> readPasswordStorage(const char* text);
+  // The storage's word, or null for a value that is none.
+  static const char* passwordStorageName(std::int32_t storage);
 
   // The host check in the file: "TRUE" is on; "FALSE" and any other word are off (any other
   // word with UnknownWord).

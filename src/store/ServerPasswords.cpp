@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/Server.h"
+#include "platform/PasswordHash.h"
 #include "store/DataFile.h"
 #include "store/LineReader.h"
 
@@ -50,7 +51,7 @@ char* copyPadded(char* buffer, std::size_t size, const char* text) {
 
 }  // namespace
 
-// Takes the password file's mutex.
+// Takes the password file's mutex for the reading; a hash is checked after it is let go.
 Bool16 Server::verifyPassword(const char* userName, const char* password) {
   if (userName == nullptr || password == nullptr) return 0;
   char path[PATH_TEXT_SIZE];
@@ -58,27 +59,93 @@ Bool16 Server::verifyPassword(const char* userName, const char* password) {
     report(NO_FILE);
     return 0;
   }
+  char stored[LINE_SIZE];
+  {
+    DataFile passwd(*this, "passwd", path);
+    if (!passwd.isOpen()) return 0;
+    LineReader reader(passwd.file());
+    char line[LINE_SIZE];
+    bool found = false;
+    while (!found && reader.nextNonBlank(line, sizeof line)) {
+      char* cursor = line;
+      const char* name = nextField(cursor);
+      if (name == nullptr || std::strcmp(name, userName) != 0) continue;
+      // The first record for the name decides.
+      found = true;
+      const char* field = nextField(cursor);
+      copyPadded(stored, sizeof stored, field != nullptr ? field : "");
+    }
+    if (!found) return 0;
+  }
+  char message[MESSAGE_SIZE];
+  if (stored[0] == '\0') {
+    std::snprintf(message, sizeof message, "Internal Error: Password for %s does not exist.",
+                  userName);
+    report(message);
+    return 0;
+  }
+  if (stored[0] != '$') return PasswordHash::sameSecret(stored, password) ? 1 : 0;
+  if (!PasswordHash::checkable(stored)) {
+    std::snprintf(message, sizeof message,
+                  "Internal Error: Password for %s is a hash this system cannot check.",
+                  userName);
+    report(message);
+    return 0;
+  }
+  if (!hashTurns.take([this] { return gate.halting(); })) return 0;
+  const bool matches = PasswordHash::matches(password, stored);
+  hashTurns.give();
+  return matches ? 1 : 0;
+}
+
+Bool16 Server::passwordField(const char* password, char* field, std::size_t size) {
+  if (password == nullptr || field == nullptr || size == 0) return 0;
+  field[0] = '\0';
+  const PasswordStorage storage = passwordStorage;
+  if (storage == CLEAR_PASSWORDS) {
+    if (password[0] == '$') {
+      report("Internal Error: A password kept in clear cannot begin with '$'.");
+      return 0;
+    }
+    if (std::strlen(password) >= size) return 0;
+    copyPadded(field, size, password);
+    return 1;
+  }
+  const PasswordHash::Method method =
+      storage == SHA512 ? PasswordHash::Method::Sha512 : PasswordHash::Method::Yescrypt;
+  if (PasswordHash::make(method, password, field, size)) return 1;
+  char message[MESSAGE_SIZE];
+  std::snprintf(message, sizeof message,
+                PasswordHash::available()
+                    ? "Internal Error: Could not hash the password (passwordhash %s)."
+                    : "Internal Error: Passwords cannot be hashed on this system (passwordhash %s).",
+                Settings::passwordStorageName(storage));
+  report(message);
+  return 0;
+}
+
+// Takes the password file's mutex for the reading.
+Bool16 Server::countPasswordRecords(long* clear, long* uncheckable) {
+  *clear = 0;
+  *uncheckable = 0;
+  char path[PATH_TEXT_SIZE];
+  if (getPasswdFile(path, sizeof path) == nullptr) return 0;
   DataFile passwd(*this, "passwd", path);
   if (!passwd.isOpen()) return 0;
   LineReader reader(passwd.file());
   char line[LINE_SIZE];
   while (reader.nextNonBlank(line, sizeof line)) {
     char* cursor = line;
-    const char* name = nextField(cursor);
-    if (name == nullptr || std::strcmp(name, userName) != 0) continue;
-    // The first record for the name decides.
-    passwd.finish();
+    if (nextField(cursor) == nullptr) continue;
     const char* stored = nextField(cursor);
-    if (stored == nullptr) {
-      char message[MESSAGE_SIZE];
-      std::snprintf(message, sizeof message, "Internal Error: Password for %s does not exist.",
-                    userName);
-      report(message);
-      return 0;
+    if (stored == nullptr) continue;
+    if (stored[0] != '$') {
+      ++*clear;
+    } else if (!PasswordHash::checkable(stored)) {
+      ++*uncheckable;
     }
-    return std::strcmp(stored, password) == 0 ? 1 : 0;
   }
-  return 0;
+  return 1;
 }
 
 // Takes the password file's mutex unless the level is FREEFORALL; callers may hold users.

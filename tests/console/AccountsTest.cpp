@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ConsoleServer.h"
+#include "platform/PasswordHash.h"
 
 namespace {
 
@@ -203,6 +204,33 @@ TEST_F(AccountsTest, NewUserLogsInAtOnce) {
   ASSERT_TRUE(server->waitFor("Added user: erin.\n" + kRunningMenu + kPrompt));
   EXPECT_TRUE(login("erin", "pw1"));
   quit(*server);
+}
+
+TEST_F(AccountsTest, HashedStorageWritesAHashThatLogsIn) {
+  // Kept in clear, a password that begins with '$' would read back as a hash: asked again.
+  EXPECT_EQ(runCommands("U\nzed\n$ab\nab\nab\nZed\n"),
+            "\n" + kName + kPassword +
+                "Password can not begin with '$' unless passwords are stored hashed.\n" +
+                kPassword + kConfirm + kFullName + "Added user: zed.\n");
+
+  configure("security LOGIN\npasswordhash yescrypt\n");
+  auto server = launchRunning();
+  server->write("U\nyan\n$ab\n$ab\nYan\n");
+  if (!PasswordHash::available()) {
+    ASSERT_TRUE(server->waitFor("Internal Error: Passwords cannot be hashed on this system "
+                                "(passwordhash yescrypt).\nFailed to add user!\n"));
+    quit(*server);
+    EXPECT_EQ(dir.read("passwd"), "root:x:Root\nzed:ab:Zed\n");
+    return;
+  }
+  ASSERT_TRUE(server->waitFor("Added user: yan.\n" + kRunningMenu + kPrompt));
+  EXPECT_TRUE(login("yan", "$ab"));
+  EXPECT_FALSE(login("yan", "ab"));
+  quit(*server);
+  const std::string file = dir.read("passwd");
+  const std::string before = "root:x:Root\nzed:ab:Zed\nyan:$y$";
+  EXPECT_EQ(file.substr(0, before.size()), before) << file;
+  EXPECT_EQ(file.substr(file.size() - 5), ":Yan\n") << file;
 }
 
 TEST_F(AccountsTest, NewHostIsAdmittedAtOnce) {

@@ -55,6 +55,15 @@ TEST_F(ServeModeTest, CheckSaysWhetherTheNamedConfigurationHasProblems) {
   EXPECT_EQ(bad->waitExit(), 1);
   EXPECT_NE(bad->output().find("Errors found."), std::string::npos) << bad->output();
   EXPECT_EQ(bad->output().find("Enter command> "), std::string::npos);
+  // Passwords in clear at SECURE are a warning, not an error.
+  configure("mcastaddress 239.1.2.3\nsecurity SECURE\n");
+  dir.write("passwd", "ann:pw:Ann\n");
+  auto clear = run({"--check"});
+  EXPECT_EQ(clear->waitExit(), 0);
+  EXPECT_NE(clear->output().find("Warnings:\n\tPassword file passwd holds 1 passwords in clear "
+                                 "text (passwordhash stores new ones hashed)\n"),
+            std::string::npos)
+      << clear->output();
 }
 
 TEST_F(ServeModeTest, CheckPrintsEveryProblemOfTheFileOnceWithItsLine) {

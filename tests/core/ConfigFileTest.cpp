@@ -248,6 +248,20 @@ TEST_F(ConfigFileTest, MaxPerHostIsReadAndAnOutOfRangeOneIsHeldToTheCapacityLimi
             "value in force is 1000");
 }
 
+TEST_F(ConfigFileTest, PasswordHashTakesItsWordsAndAnUnknownOneChangesNothing) {
+  EXPECT_EQ(server.passwordStorage, CLEAR_PASSWORDS);
+  EXPECT_TRUE(load("passwordhash SHA512\n"));
+  EXPECT_EQ(server.passwordStorage, SHA512);
+  // A typo must not turn hashing off.
+  EXPECT_TRUE(load("passwordhash yescrypt\npasswordhash bcrypt\n"));
+  EXPECT_EQ(server.passwordStorage, YESCRYPT);
+  EXPECT_EQ(server.describeConfigProblems(),
+            "\n\tUnknown passwordhash setting 'bcrypt' (line 2 of .serverrc): the value in force "
+            "is yescrypt");
+  EXPECT_TRUE(load("passwordhash none\n"));
+  EXPECT_EQ(server.passwordStorage, CLEAR_PASSWORDS);
+}
+
 TEST_F(ConfigFileTest, ALaterLineSetsTheValueButTheBadLineIsStillReported) {
   EXPECT_TRUE(load("security LOGN\nsecurity SECURE\n"));
   EXPECT_EQ(server.securityLevel, SECURE);

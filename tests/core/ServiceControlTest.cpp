@@ -13,6 +13,7 @@
 #include "ProcessCounts.h"
 #include "ServiceFixture.h"
 #include "platform/NamedMutexRegistry.h"
+#include "platform/PasswordHash.h"
 #include "platform/ServerSocket.h"
 #include "sessions/ConnectionSlot.h"
 
@@ -167,6 +168,34 @@ TEST_F(ServiceControlTest, PasswdFileOthersMayReadIsAWarningThatStartsAnyway) {
   EXPECT_TRUE(outcome.passed);
   EXPECT_EQ(outcome.printed, "Warnings:\n\tPassword file passwd is readable by other users\n");
   EXPECT_EQ(outcome.logged, "");
+}
+
+TEST_F(ServiceControlTest, ClearPasswordsAtSecureAndHashesNobodyCanCheckAreWarnings) {
+  // One clear record, one hash in a method the server does not take.
+  dir.write("passwd", "ann:pw:Ann\nold:$1$abc$def:Old\n");
+  server.securityLevel = LOGIN;
+  const std::string uncheckable =
+      "\n\tPassword file passwd holds 1 hashed passwords this system cannot check: those users "
+      "cannot log in";
+  Outcome outcome = diagnose();
+  EXPECT_TRUE(outcome.passed);
+  EXPECT_EQ(outcome.printed, "Warnings:" + uncheckable + "\n");
+  server.securityLevel = SECURE;
+  outcome = diagnose();
+  EXPECT_TRUE(outcome.passed);
+  EXPECT_EQ(outcome.printed,
+            "Warnings:\n\tPassword file passwd holds 1 passwords in clear text (passwordhash "
+            "stores new ones hashed)" + uncheckable + "\n");
+  EXPECT_EQ(outcome.logged, "");
+  // Asking for hashes where there are none to be had is said before anyone tries U.
+  dir.write("passwd", "");
+  server.passwordStorage = SHA512;
+  outcome = diagnose();
+  EXPECT_TRUE(outcome.passed);
+  EXPECT_EQ(outcome.printed, PasswordHash::available()
+                                 ? ""
+                                 : "Warnings:\n\tPasswords cannot be hashed on this system: no "
+                                   "user can be added while passwordhash is sha512\n");
 }
 
 TEST_F(ServiceControlTest, PortsBelow1024Fail) {

@@ -10,18 +10,24 @@
 #include <vector>
 
 #include "ServiceFixture.h"
+#include "platform/PasswordHash.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
 
+// "secret" hashed at yescrypt cost 1
+const std::string kHashedSecret =
+    "$y$j75$YyPZgoyszj9/AVK7FqA8o.$tutaNjUU6dXCtREt1KxQ31U7HWLwTi1bSomFOrgNXLC";
+
 const std::string kPasswords =
     "alice:secret:Alice Liddell\n"
     "Alice:other:Alice Upper\n"
     "bob:hunter2:Bob\n"
     "everyone:open:Everyone\n"
-    "server:open:Server\n";
+    "server:open:Server\n"
+    "hana:" + kHashedSecret + ":Hana\n";
 
 const std::string kAdmission = "SYID USER MCST CONN";
 const std::string kIncorrect = "LERR:Login incorrect.";
@@ -229,6 +235,40 @@ TEST_P(PasswordLoginTest, FourthUserPacketAfterThreeRefusalsIsNotChecked) {
   EXPECT_EQ(reply(*client, credentials("alice", "secret")), "MESS:Too many failed login attempts.");
   EXPECT_TRUE(quitAndClosed(*client));
   EXPECT_FALSE(isLoggedIn("alice"));
+}
+
+TEST_P(PasswordLoginTest, HashedPasswordIsCheckedAndAWrongOneRefused) {
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  EXPECT_EQ(reply(*client, credentials("hana", "Secret")), kIncorrect);
+  // The stored hash itself is no password.
+  EXPECT_EQ(reply(*client, credentials("hana", kHashedSecret)), kIncorrect);
+  if (!PasswordHash::available()) {
+    // A system that cannot check the hash admits nobody by it.
+    EXPECT_EQ(reply(*client, credentials("hana", "secret")), kIncorrect);
+    return;
+  }
+  EXPECT_EQ(admission(*client, credentials("hana", "secret")), kAdmission);
+  EXPECT_TRUE(isLoggedIn("hana"));
+  // Hashes and clear records side by side.
+  EXPECT_TRUE(login("alice", "secret"));
+}
+
+TEST_P(PasswordLoginTest, ASlowHashHoldsUpNoOtherLogin) {
+  if (!PasswordHash::available()) GTEST_SKIP() << "no password hashes on this system";
+  // "secret" at yescrypt cost 8: a quarter of a second of work for each check.
+  dir.write("passwd", kPasswords + "slow:$y$jCT$CHbiGwfT4wiOuD1E24tZy.$BH5zwaCIaJZ3fIKF86qyLWve9"
+                                   "oAcCanFuhm/ClupVA.:Slow\n");
+  auto slow = greeted();
+  ASSERT_TRUE(slow);
+  ASSERT_TRUE(slow->sendText("USER", credentials("slow", "secret")));
+  // Logged in, and told so, while the slow check still runs: neither the password file nor any
+  // other lock is held across a hash.
+  auto quick = login("alice", "secret");
+  ASSERT_TRUE(quick);
+  EXPECT_FALSE(isLoggedIn("slow"));
+  EXPECT_EQ(slow->next().substr(0, 4), "SYID");
+  EXPECT_TRUE(waitUntil([&] { return isLoggedIn("slow"); }));
 }
 
 TEST_P(PasswordLoginTest, NameOnLineIsRefusedBeforeItsPasswordIsLookedAt) {

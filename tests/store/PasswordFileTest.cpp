@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/Server.h"
+#include "platform/PasswordHash.h"
 #include "StartingLine.h"
 #include "TempDir.h"
 
@@ -239,6 +240,62 @@ TEST_F(PasswordFileTest, ConcurrentAdditionsOfOneNameAppendOneRecord) {
     for (int i = 1; i < kThreads; ++i) refusals += "Internal Error: User same already exists.\n";
     ASSERT_EQ(printed, (missing ? "Created password file passwd.\n" : "") + refusals)
         << "round " << round;
+  }
+}
+
+// --- hashed records
+
+// "secret" hashed at yescrypt cost 1 (the cheapest the system makes).
+const std::string kHashedSecret =
+    "$y$j75$YyPZgoyszj9/AVK7FqA8o.$tutaNjUU6dXCtREt1KxQ31U7HWLwTi1bSomFOrgNXLC";
+
+TEST_F(PasswordFileTest, HashedAndClearRecordsVerifySideBySide) {
+  dir.write("passwd", "hana:" + kHashedSecret + ":Hana Hashed\nclara:secret:Clara\n"
+                      "olga:$1$abc$def:Old Hash\n");
+  EXPECT_TRUE(server.verifyPassword("clara", "secret"));
+  EXPECT_FALSE(server.verifyPassword("clara", kHashedSecret.c_str()));
+  EXPECT_EQ(fullName("hana"), "Hana Hashed");
+  // A hash is never a password in its own right.
+  EXPECT_FALSE(server.verifyPassword("hana", kHashedSecret.c_str()));
+  EXPECT_FALSE(server.verifyPassword("hana", "Secret"));
+  // Where the system cannot hash, a hashed record admits nobody and says why.
+  const bool can = PasswordHash::available();
+  EXPECT_EQ(console([&] { EXPECT_EQ(server.verifyPassword("hana", "secret") != 0, can); }),
+            can ? "" : "Internal Error: Password for hana is a hash this system cannot check.\n");
+  EXPECT_EQ(console([&] { EXPECT_FALSE(server.verifyPassword("olga", "x")); }),
+            "Internal Error: Password for olga is a hash this system cannot check.\n");
+
+  long clear = -1;
+  long uncheckable = -1;
+  EXPECT_TRUE(server.countPasswordRecords(&clear, &uncheckable));
+  EXPECT_EQ(clear, 1);
+  EXPECT_EQ(uncheckable, can ? 1 : 2);
+}
+
+TEST_F(PasswordFileTest, NewPasswordsAreStoredAsTheSettingSays) {
+  char field[PasswordHash::kHashSize];
+  EXPECT_TRUE(server.passwordField("pw", field, sizeof field));
+  EXPECT_STREQ(field, "pw");
+  // Kept in clear, it would read back as a hash that matches nothing.
+  EXPECT_EQ(console([&] { EXPECT_FALSE(server.passwordField("$pw", field, sizeof field)); }),
+            "Internal Error: A password kept in clear cannot begin with '$'.\n");
+
+  dir.write("passwd", "");
+  for (PasswordStorage storage : {YESCRYPT, SHA512}) {
+    server.passwordStorage = storage;
+    const std::string name = storage == YESCRYPT ? "yves" : "shay";
+    if (!PasswordHash::available()) {
+      EXPECT_EQ(console([&] { EXPECT_FALSE(server.passwordField("pw", field, sizeof field)); }),
+                "Internal Error: Passwords cannot be hashed on this system (passwordhash " +
+                    std::string(storage == YESCRYPT ? "yescrypt" : "sha512") + ").\n");
+      continue;
+    }
+    ASSERT_TRUE(server.passwordField("$pw", field, sizeof field));
+    EXPECT_EQ(std::string(field, 3), storage == YESCRYPT ? "$y$" : "$6$");
+    ASSERT_TRUE(server.addUser(name.c_str(), field, "Hashed"));
+    EXPECT_TRUE(server.verifyPassword(name.c_str(), "$pw"));
+    EXPECT_FALSE(server.verifyPassword(name.c_str(), "pw"));
+    EXPECT_EQ(fullName(name.c_str()), "Hashed");
   }
 }
 

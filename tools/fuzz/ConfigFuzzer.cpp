@@ -47,6 +47,11 @@ void restoreDefaults(Server& server) {
   server.mcastTtl = REGION;
   server.capacity = 10;
   server.loginTimeout = 60;
+  server.transport.sendQueueBytes = 256 * 1024;
+  server.maxPerHost = 0;
+  server.messageRate = 0;
+  server.messageBurst = 0;
+  server.passwordStorage = CLEAR_PASSWORDS;
 }
 
 struct SettingValues {
@@ -56,7 +61,7 @@ struct SettingValues {
   std::string listen, passwd, hosts, connectionLog, errorLog, mcastAddress;
   std::uint16_t mcastPort;
   std::int32_t mcastTtl, capacity, loginTimeout, sendQueueBytes, maxPerHost, messageRate,
-      messageBurst;
+      messageBurst, passwordStorage;
 
   bool operator==(const SettingValues&) const = default;
 };
@@ -86,7 +91,8 @@ SettingValues settingsOf(const Server& server) {
                        server.transport.sendQueueBytes.load(),
                        server.maxPerHost.load(),
                        server.messageRate.load(),
-                       server.messageBurst.load()};
+                       server.messageBurst.load(),
+                       static_cast<std::int32_t>(server.passwordStorage.load())};
 }
 
 // A path is one word of one line: not empty, no space, within a line's piece.
@@ -106,6 +112,7 @@ void checkRanges(const SettingValues& settings) {
   FUZZ_CHECK(Settings::kMaxPerHost.contains(settings.maxPerHost));
   FUZZ_CHECK(Settings::kMessageRate.contains(settings.messageRate));
   FUZZ_CHECK(Settings::kMessageRate.contains(settings.messageBurst));
+  FUZZ_CHECK(Settings::passwordStorageName(settings.passwordStorage) != nullptr);
   FUZZ_CHECK(settings.mcastAddress.size() <= 15);
   FUZZ_CHECK(settings.mcastAddress.find(' ') == std::string::npos);
   FUZZ_CHECK(isWord(settings.passwd) && isWord(settings.hosts));

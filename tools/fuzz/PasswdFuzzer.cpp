@@ -6,6 +6,10 @@
 // them) verifies and gives its full name, unless a line that begins with a colon named the user
 // first (the readers skip leading colons, addUser by design does not).
 //
+// Hashed records ('$' fields) take part: a record whose password the console would only store
+// hashed (one that begins with '$') is added as its SHA-512 hash and must verify by the
+// password; the census of clear and uncheckable records reads the same in CR LF.
+//
 // Input: three lines (name, password, full name), then the file.
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +18,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
+#include "platform/PasswordHash.h"
 #include "store/LineReader.h"
 
 namespace {
@@ -40,6 +45,20 @@ std::string takeLine(const std::uint8_t*& data, std::size_t& size) {
 // As the console allows them: not empty, no colon, no line end.
 bool isClean(const std::string& text) {
   return !text.empty() && text.find_first_of(":\r\n") == std::string::npos;
+}
+
+struct Census {
+  long clear = -1;
+  long uncheckable = -1;
+  bool read = false;
+  bool operator==(const Census&) const = default;
+};
+
+Census censusOf(Server& server) {
+  Census census;
+  census.read = server.countPasswordRecords(&census.clear, &census.uncheckable) != 0;
+  FUZZ_CHECK(census.clear >= 0 && census.uncheckable >= 0);
+  return census;
 }
 
 // True when some line (or piece of a long line) of the file begins with a colon: the readers
@@ -95,27 +114,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   writeFile(path, reinterpret_cast<const std::uint8_t*>(crlf.data()), crlf.size());
   const bool verifiedInCrlf = server.verifyPassword(name.c_str(), password.c_str()) != 0;
   const std::string fullNameInCrlf = checkedFullName(server, name);
+  const Census censusInCrlf = censusOf(server);
   writeFile(path, data, size);
 
   const bool verified = server.verifyPassword(name.c_str(), password.c_str()) != 0;
   FUZZ_CHECK(verified == verifiedInCrlf);
   FUZZ_CHECK(checkedFullName(server, name) == fullNameInCrlf);
+  FUZZ_CHECK(censusOf(server) == censusInCrlf);
   const bool colonLines = hasLineOpeningWithColon(path);
 
-  const bool added = server.addUser(name.c_str(), password.c_str(), fullName.c_str()) != 0;
+  // A password that begins with '$' is stored hashed, as the console would store it.
+  const bool hashed = !password.empty() && password[0] == '$';
+  server.passwordStorage = hashed ? SHA512 : CLEAR_PASSWORDS;
+  char field[PasswordHash::kHashSize];
+  const bool prepared = server.passwordField(password.c_str(), field, sizeof field) != 0;
+  FUZZ_CHECK(prepared || !PasswordHash::available() || !hashed);
+  const std::string stored = prepared ? field : password;
+  const bool added = server.addUser(name.c_str(), stored.c_str(), fullName.c_str()) != 0;
   const std::string after = readFile(path);
   if (!added) {
     FUZZ_CHECK(after == before);
     return 0;
   }
   FUZZ_CHECK(!verified || colonLines);
-  std::string record = name + ":" + password + ":" + fullName + "\n";
+  std::string record = name + ":" + stored + ":" + fullName + "\n";
   if (!before.empty() && before.back() != '\n') record = "\n" + record;
   FUZZ_CHECK(after == before + record);
 
   // A record of one piece: a longer line would be read as several.
   const bool onePiece = record.size() <= TEXT_LINE_SIZE;
-  if (isClean(name) && isClean(password) && isClean(fullName) && onePiece && !colonLines) {
+  if (isClean(name) && isClean(password) && isClean(fullName) && onePiece && !colonLines &&
+      prepared) {
     FUZZ_CHECK(server.verifyPassword(name.c_str(), password.c_str()));
     FUZZ_CHECK(checkedFullName(server, name) == fullName);
   }
