@@ -91,16 +91,17 @@ Bool16 Server::runDiagnostics(bool withFileProblems) {
       if (countPasswordRecords(&clear, &uncheckable)) {
         if (level == SECURE && clear > 0) {
           std::snprintf(line, sizeof line,
-                        "\n\tPassword file %s holds %ld passwords in clear text (passwordhash "
+                        "\n\tPassword file %s holds %ld password%s in clear text (passwordhash "
                         "stores new ones hashed)",
-                        path, clear);
+                        path, clear, clear == 1 ? "" : "s");
           warnings += line;
         }
         if (uncheckable > 0) {
           std::snprintf(line, sizeof line,
-                        "\n\tPassword file %s holds %ld hashed passwords this system cannot "
-                        "check: those users cannot log in",
-                        path, uncheckable);
+                        "\n\tPassword file %s holds %ld hashed password%s this system cannot "
+                        "check: %s cannot log in",
+                        path, uncheckable, uncheckable == 1 ? "" : "s",
+                        uncheckable == 1 ? "that user" : "those users");
           warnings += line;
         }
       }

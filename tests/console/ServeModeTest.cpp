@@ -60,7 +60,7 @@ TEST_F(ServeModeTest, CheckSaysWhetherTheNamedConfigurationHasProblems) {
   dir.write("passwd", "ann:pw:Ann\n");
   auto clear = run({"--check"});
   EXPECT_EQ(clear->waitExit(), 0);
-  EXPECT_NE(clear->output().find("Warnings:\n\tPassword file passwd holds 1 passwords in clear "
+  EXPECT_NE(clear->output().find("Warnings:\n\tPassword file passwd holds 1 password in clear "
                                  "text (passwordhash stores new ones hashed)\n"),
             std::string::npos)
       << clear->output();

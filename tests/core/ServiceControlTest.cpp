@@ -175,7 +175,7 @@ TEST_F(ServiceControlTest, ClearPasswordsAtSecureAndHashesNobodyCanCheckAreWarni
   dir.write("passwd", "ann:pw:Ann\nold:$1$abc$def:Old\n");
   server.securityLevel = LOGIN;
   const std::string uncheckable =
-      "\n\tPassword file passwd holds 1 hashed passwords this system cannot check: those users "
+      "\n\tPassword file passwd holds 1 hashed password this system cannot check: that user "
       "cannot log in";
   Outcome outcome = diagnose();
   EXPECT_TRUE(outcome.passed);
@@ -184,7 +184,7 @@ TEST_F(ServiceControlTest, ClearPasswordsAtSecureAndHashesNobodyCanCheckAreWarni
   outcome = diagnose();
   EXPECT_TRUE(outcome.passed);
   EXPECT_EQ(outcome.printed,
-            "Warnings:\n\tPassword file passwd holds 1 passwords in clear text (passwordhash "
+            "Warnings:\n\tPassword file passwd holds 1 password in clear text (passwordhash "
             "stores new ones hashed)" + uncheckable + "\n");
   EXPECT_EQ(outcome.logged, "");
   // Asking for hashes where there are none to be had is said before anyone tries U.
