@@ -1,14 +1,33 @@
 #include "ServiceFixture.h"
 
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <random>
 #include <thread>
 
 #include "platform/ServerSocket.h"
 #include "sessions/ConnectionSlot.h"
 
+// The port is probed and let go; the server under test binds it later. A port the system chose
+// (port 0) comes from the range it draws the local ports of outgoing connections from (32768
+// and up on Linux, 49152 and up on Windows), so any connection made on the machine in between,
+// by this test or another, could take it and the server's bind would fail. So the port is drawn
+// at random from below that range.
 std::uint16_t freeLoopbackPort() {
+  static std::mutex lock;
+  std::lock_guard<std::mutex> hold(lock);
+  static std::mt19937 random(static_cast<std::uint32_t>(
+      std::random_device{}() ^
+      std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::uniform_int_distribution<int> below(20000, 32767);
+  for (int tries = 0; tries < 500; ++tries) {
+    const auto candidate = static_cast<std::uint16_t>(below(random));
+    ServerSocket probe(candidate, "127.0.0.1", 1);
+    if (probe.open()) return candidate;
+  }
   ServerSocket probe(0, "127.0.0.1", 1);
-  if (!probe.open()) return 0;
-  return probe.boundPort();
+  return probe.open() ? probe.boundPort() : 0;
 }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
