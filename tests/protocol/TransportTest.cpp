@@ -203,6 +203,9 @@ TEST_F(TransportTest, SendsToOneClientNeverInterleave) {
   WireClient& client = connect(0, "alice");
   constexpr int kThreads = 4;
   constexpr int kEach = 200;
+  // Order is the point here, not the budget: all 290 KB may wait in the outbox when this reader
+  // falls behind, which the default 256 KiB would end by giving the client up.
+  server.transport.sendQueueBytes = 1024 * 1024;
   std::vector<std::thread> senders;
   for (int t = 0; t < kThreads; ++t) {
     senders.emplace_back([this, t] {
