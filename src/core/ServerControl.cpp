@@ -21,6 +21,7 @@
 #include "core/NamedLock.h"
 #include "core/Server.h"
 #include "core/Settings.h"
+#include "core/SteadyClock.h"
 #include "platform/FileSystem.h"
 #include "platform/Mutex.h"
 #include "platform/Network.h"
@@ -35,12 +36,6 @@ namespace {
 constexpr std::int32_t kListenBacklog = 128;
 // What a stop may spend on clients that do not take their notice.
 constexpr std::int64_t kStopBudgetMilliseconds = 1000;
-
-std::int64_t steadyMilliseconds() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 bool canOpen(const char* path, const char* mode) {
   std::FILE* file = std::fopen(path, mode);

@@ -10,6 +10,7 @@
 #include "core/LockOrder.h"
 #include "core/NamedLock.h"
 #include "core/ServiceGate.h"
+#include "core/SteadyClock.h"
 #include "platform/Mutex.h"
 #include "platform/StreamSocket.h"
 #include "protocol/Packet.h"
@@ -31,12 +32,6 @@ constexpr std::int32_t kDefaultSendQueueBytes = 256 * 1024;
 constexpr std::size_t kHandOverRecipients = 2;
 // The largest outbox buffer a slot keeps for its next packets once written.
 constexpr std::size_t kKeptBufferBytes = 16 * 1024;
-
-std::int64_t steadyMilliseconds() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 // The send lock let go and taken back around a writer's send (one level of it: a caller that
 // holds it too keeps it).

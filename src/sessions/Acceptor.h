@@ -6,7 +6,8 @@
 // address is known: an address may hold at most that many connections at once (0: any number);
 // a connection refused for it is not counted for its address.
 // Owns: the accept mutex and the connections mutex (open for the Acceptor's life), the count
-// and the count per address. Locks: accept, then connections inside it; connections alone to give a count back.
+// and the count per address. Locks: accept, then connections inside it; connections alone to
+// give a count back.
 // Neither is held while waiting for anything but the system's accept, and no other lock is
 // taken while either is held.
 #pragma once

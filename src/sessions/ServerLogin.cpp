@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "core/Server.h"
+#include "core/SteadyClock.h"
 #include "core/Text.h"
 #include "platform/StreamSocket.h"
 #include "protocol/Packet.h"
@@ -21,12 +22,6 @@ namespace {
 constexpr int kCheckedAttempts = 3;
 
 enum class Reply { Login, Wrong, Failed, TimedOut };
-
-std::int64_t steadyMilliseconds() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 // A login packet is a USER packet with a payload; its last byte becomes the text's NUL.
 Reply readLogin(Server& server, ConnectionSlot* slot, Packet* incoming) {

@@ -22,6 +22,7 @@
 
 #include "core/NamedLock.h"
 #include "core/Server.h"
+#include "core/SteadyClock.h"
 #include "platform/Mutex.h"
 #include "platform/StreamSocket.h"
 #include "protocol/Packet.h"
@@ -35,12 +36,6 @@ constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
 constexpr int kKeepAliveIdleSeconds = 60;
 constexpr int kKeepAliveIntervalSeconds = 10;
 constexpr int kKeepAliveProbes = 6;
-
-std::int64_t steadyNowMilliseconds() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 }  // namespace
 
@@ -94,36 +89,29 @@ Server::TokenWait Server::awaitToken(ConnectionSlot* slot) {
   const std::int32_t rate = messageRate;
   if (rate <= 0) return TokenWait::Go;
   const std::int32_t burst = messageBurst > 0 ? static_cast<std::int32_t>(messageBurst) : rate;
-  const auto now = [] {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+  // The tokens earned since they were last counted, up to the burst.
+  const auto refill = [&] {
+    const std::int64_t at = steadyMicroseconds();
+    const double earned = (at - slot->tokensAt) * 1e-6 * rate;
+    slot->tokens = slot->tokens < 0 ? burst : std::min<double>(burst, slot->tokens + earned);
+    slot->tokensAt = at;
   };
-  std::int64_t at = now();
-  if (slot->tokens < 0) {
-    slot->tokens = burst;
-  } else {
-    slot->tokens = std::min<double>(burst, slot->tokens + (at - slot->tokensAt) * 1e-6 * rate);
-  }
-  slot->tokensAt = at;
+  refill();
   if (slot->tokens >= 1) {
     slot->tokens -= 1;
     slot->throttledSince = 0;  // the bucket had room: the client has kept to its rate
     return TokenWait::Go;
   }
-  if (slot->throttledSince == 0) slot->throttledSince = at;
+  if (slot->throttledSince == 0) slot->throttledSince = slot->tokensAt;
   // What this client's packets routed so far goes out before it waits.
   transport.flushPosted(slot);
   const std::int64_t limit = std::int64_t{loginTimeout} * 1000000;
   while (slot->tokens < 1) {
     if (gate.halting()) return TokenWait::Halting;
-    if (limit > 0 && at - slot->throttledSince >= limit) return TokenWait::Flood;
+    if (limit > 0 && slot->tokensAt - slot->throttledSince >= limit) return TokenWait::Flood;
     const auto wanted = static_cast<std::int64_t>((1 - slot->tokens) * 1e6 / rate) + 1;
     std::this_thread::sleep_for(std::chrono::microseconds(std::min<std::int64_t>(wanted, 50000)));
-    const std::int64_t later = now();
-    slot->tokens = std::min<double>(burst, slot->tokens + (later - at) * 1e-6 * rate);
-    at = later;
-    slot->tokensAt = at;
+    refill();
   }
   slot->tokens -= 1;
   return TokenWait::Go;
@@ -207,7 +195,7 @@ Acceptor::Verdict Server::takeConnection(ConnectionSlot* slot) {
   slot->partialSince = 0;
   slot->peerClosed = false;
   const std::int32_t timeout = loginTimeout;
-  slot->loginDeadline = timeout > 0 ? steadyNowMilliseconds() + std::int64_t{timeout} * 1000 : 0;
+  slot->loginDeadline = timeout > 0 ? steadyMilliseconds() + std::int64_t{timeout} * 1000 : 0;
   // Published where stop looks for the connections it must wake; a stop that has begun
   // meanwhile will not look again, so the connection is given up here.
   if (!sessions.publish(slot, socket)) {
