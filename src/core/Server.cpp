@@ -41,6 +41,7 @@ Server::Server(std::int32_t capacity_)
       sessions(currentProcessId(), gate, &Server::slotKey, &Server::compareSlotName),
       acceptor(currentProcessId(), gate),
       transport(gate, loginTimeout),
+      sessionLoop(gate, transport, loginTimeout),
       hashTurns(hashesAtOnce()),
       slots(sessions.slots),
       users(sessions.users),

@@ -6,6 +6,7 @@
 //   Acceptor      (sessions/)  the turn at accepting, the connection count and the capacity
 //   SessionTable  (sessions/)  the slots and the registry of logged-in users, under users
 //   Transport     (protocol/)  every byte to and from clients, under each slot's send lock
+//   SessionLoop   (sessions/)  the thread that reads and routes every logged-in client's packets
 //
 // Locks, outermost first (core/LockOrder.h; checked in debug and sanitizer builds):
 //
@@ -21,11 +22,13 @@
 //   each log's lock    (std::mutex)          one line of a log (store/LogFile.h); innermost
 //   hash turns         (std::mutex)          the count of hashes being checked
 //                                            (store/HashTurns.h); innermost, held only to count
+//   hand-over locks    (std::mutex)          the session loop's queue, and one slot's hand-over
+//                                            (sessions/SessionLoop.h); innermost
 //
 // Accept and users are never held together; one thread holds at most one send lock; a thread
 // may take users while it holds its own send lock (an admission keeps its user list whole), but
 // never a send lock while it holds users. No send, no file-lock wait and no pause happens while
-// users is held; no lock is held while a worker waits for a client's packet; a file operation
+// users is held; no lock is held while a worker or the session loop waits for a client's packet; a file operation
 // releases its own file mutex before it writes to the error log. Every named mutex is
 // recursive.
 //
@@ -50,6 +53,7 @@
 #include "platform/ServerSocket.h"
 #include "protocol/Transport.h"
 #include "sessions/Acceptor.h"
+#include "sessions/SessionLoop.h"
 #include "sessions/SessionTable.h"
 #include "sessions/UserRegistry.h"
 #include "store/HashTurns.h"
@@ -314,6 +318,7 @@ class Server : public ServerBase {
   SessionTable sessions;
   Acceptor acceptor;
   Transport transport;
+  SessionLoop sessionLoop;  // serves every logged-in client (sessions/SessionLoop.h)
   HashTurns hashTurns;  // the password hashes checked at once (store/HashTurns.h)
 
   // --- settings and state
@@ -360,9 +365,11 @@ class Server : public ServerBase {
   void teardownConnection(ConnectionSlot* slot, Packet* outgoing);
   Acceptor::Verdict takeConnection(ConnectionSlot* slot);
   bool greetAndCheckHost(ConnectionSlot* slot, Packet* outgoing);
-  enum class TokenWait { Go, Flood, Halting };
-  TokenWait awaitToken(ConnectionSlot* slot);
-  void admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming);
+  enum class TokenWait { Go, Wait, Flood };
+  TokenWait takeToken(ConnectionSlot* slot, bool retry, std::int64_t* resumeAt);
+  SessionLoop::Outcome servePacket(ConnectionSlot* slot, Packet* packet, bool retry,
+                                   std::int64_t* resumeAt);
+  void admitUser(ConnectionSlot* slot, Packet* outgoing);
   std::int32_t sendListed(ConnectionSlot* slot, Packet* packet, const std::vector<ListedUser>& listed);
   std::int32_t composeStopNotice(Packet* packet, unsigned char* image);
   bool promptMulticastAddress();

@@ -5,7 +5,8 @@
 // accept by shutting the listener down, takes the logged-in users out of the registry and
 // gives up every connection that has not logged in, sends each user its notice and waits
 // until the user has it (sendStopNotices), shuts the users' connections down to wake the
-// workers that wait for their clients, joins them all, and frees the slots. The whole stop
+// workers that wait for their clients, ends the session loop (which hands its sessions back
+// to their workers), joins them all, and frees the slots. The whole stop
 // has one budget (kStopBudget): only clients that do not read can use it up.
 #include <chrono>
 #include <cstdio>
@@ -195,6 +196,14 @@ Bool16 Server::start() {
     report(text);
     return 0;
   }
+  if (!sessionLoop.start([this](ConnectionSlot* slot, Packet* packet, bool retry,
+                                std::int64_t* resumeAt) {
+        return servePacket(slot, packet, retry, resumeAt);
+      })) {
+    listener.close();
+    report("Internal Error: Failed to start a thread.");
+    return 0;
+  }
   startTime = std::time(nullptr);
   gate.open();
   // As configured, or resolved when the server was made: never looked up again here, so that
@@ -257,8 +266,10 @@ Bool16 Server::stop() {
   unsigned char image[2 * MAX_WIRE_SIZE];
   const std::int32_t size = composeStopNotice(&notice, image);
   transport.sayGoodbye(owed.data(), static_cast<int>(owed.size()), image, size);
-  // Wakes every worker still waiting for its client; nothing more reaches any client.
+  // Wakes every worker still waiting for its client; nothing more reaches any client. The
+  // session loop then hands every session it served back to its worker.
   sessions.shutDownAll();
+  sessionLoop.stop();
   // Every worker ends before any slot goes: a running worker may still walk the whole array.
   const std::int32_t slotCount = sessions.slotCount();
   for (std::int32_t i = 0; i < slotCount; ++i) {

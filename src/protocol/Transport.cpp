@@ -27,9 +27,6 @@ constexpr int kFlushStepMilliseconds = 20;
 constexpr long kStopStepMicroseconds = 5000;
 // The outbox bound when none is configured.
 constexpr std::int32_t kDefaultSendQueueBytes = 256 * 1024;
-// A worker whose client's last read gave packets for this many recipients or more hands the
-// writing to the flusher.
-constexpr std::size_t kHandOverRecipients = 2;
 // The largest outbox buffer a slot keeps for its next packets once written.
 constexpr std::size_t kKeptBufferBytes = 16 * 1024;
 
@@ -85,47 +82,28 @@ std::int32_t Transport::deliverTo(const Recipient& recipient, const unsigned cha
 
 std::int32_t Transport::post(ConnectionSlot* poster, const Recipient& recipient,
                             const unsigned char* image, std::int32_t size) {
-  if (poster == nullptr || !poster->batching) return deliverTo(recipient, image, size);
+  if (poster == nullptr || poster->batch == nullptr) return deliverTo(recipient, image, size);
   ConnectionSlot* slot = recipient.slot;
   NamedLock sendLock(*slot->sendLock, LockRank::Send);
   if (slot->loginSerial != recipient.login) return -1;
   if (!append(slot, image, size)) return -1;
   // A writer at work, or the corking thread, takes these bytes with its own. The flusher's
-  // promise is not waited for: a poster writes its own packets, notices queued before them
-  // included, as soon as its client's read is routed.
-  if (!slot->corked && !slot->writing &&
-      (poster->posted.empty() || poster->posted.back() != slot)) {
-    poster->posted.push_back(slot);
+  // promise is not waited for: the loop writes its packets, notices queued before them
+  // included, as soon as its pass is routed.
+  if (!slot->corked && !slot->writing && !slot->awaitsBatchWrite) {
+    slot->awaitsBatchWrite = true;
+    poster->batch->push_back(slot);
   }
   return size;
 }
 
-void Transport::flushPosted(ConnectionSlot* poster) {
-  std::vector<ConnectionSlot*>& posted = poster->posted;
-  if (posted.empty()) return;
-  if (posted.size() > 1) {
-    std::sort(posted.begin(), posted.end());
-    posted.erase(std::unique(posted.begin(), posted.end()), posted.end());
-  }
-  if (posted.size() >= kHandOverRecipients && flusherRunning_) {
-    // A client that keeps several recipients busy: the flusher writes for it, so that what
-    // other busy senders queue for the same recipients meanwhile leaves in the same writes.
-    bool wake = false;
-    for (ConnectionSlot* slot : posted) {
-      NamedLock sendLock(*slot->sendLock, LockRank::Send);
-      if (slot->outbox.empty() || slot->writing || slot->flushPending) continue;
-      wake = listForFlusher(slot) || wake;
-    }
-    if (wake) flushWanted_.notify_one();
-    posted.clear();
-    return;
-  }
-  for (ConnectionSlot* slot : posted) {
-    NamedLock sendLock(*slot->sendLock, LockRank::Send);
-    // Once the stop has begun, what is queued is the stop's to write, before its notice.
-    if (!slot->outbox.empty() && gate_.mayStillSend()) write(slot, true);
-  }
-  posted.clear();
+int Transport::writeQueued(ConnectionSlot* slot) {
+  NamedLock sendLock(*slot->sendLock, LockRank::Send);
+  slot->awaitsBatchWrite = false;
+  // Once the stop has begun, what is queued is the stop's to write, before its notice.
+  if (slot->outbox.empty() || !gate_.mayStillSend()) return 0;
+  if (write(slot, true) < 0) return -1;
+  return slot->outbox.empty() || slot->writing ? 0 : 1;
 }
 
 std::int32_t Transport::notify(const Recipient& recipient, const unsigned char* image,
@@ -398,9 +376,6 @@ std::int32_t Transport::receive(ConnectionSlot* slot, Packet* packet) {
       return packet->length != 0 ? static_cast<std::int32_t>(packet->length)
                                  : static_cast<std::int32_t>(HEADER_SIZE);
     }
-    // Every whole packet read so far has been routed: what it queued for others goes out
-    // before this worker reads or waits again.
-    flushPosted(slot);
     if (whole < 0) return -1;
 
     // A connection that has not logged in in time, or a packet that stays incomplete too long,

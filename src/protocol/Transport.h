@@ -10,10 +10,7 @@
 // So a burst of packets to one client (a login's notice to everyone, a busy sender) costs one
 // system call per batch rather than one per packet, and nobody waits for anybody's socket:
 // bytes the socket has no room for stay queued, ahead of anything appended later, for the next
-// writer, or for the client's own worker, which flushes its outbox before it waits for its
-// client and waits in short steps while bytes are queued (and never longer than
-// kIdleFlushMilliseconds in any case, which covers a delivery that left bytes just after the
-// worker looked). No thread wakes another. Packets to one client keep their delivery order, and
+// writer (below). No thread wakes another. Packets to one client keep their delivery order, and
 // a packet is never cut by another's bytes: the outbox holds whole images, and only the writer
 // takes from it.
 // A client whose outbox would grow past sendQueueBytes, or that has taken no byte of it for
@@ -22,16 +19,18 @@
 //
 // Two kinds of delivery wait before they are written, so that packets to one client that
 // arrive close together leave in one write:
-// - What a worker routes for its client (post) is queued, and written when the worker has
-//   routed everything its client's last read brought (flushPosted, called by receive before
-//   it reads or waits again). One read of many packets costs one write per recipient; a lone
-//   packet is written at once, as before.
+// - What the session loop routes for logged-in clients (post) is queued, and written when the
+//   loop has routed everything its pass read (writeQueued). One pass of many packets costs one
+//   write per recipient.
 // - The server's notices to other users (notify: joined, gone) go to the flusher, one thread
 //   of the running service that writes every outbox it is given, in turn. While it writes, the
 //   notices of further logins queue behind, so a crowd logging in at once costs a write per
 //   recipient per round rather than one per notice. Without a flusher (a service not started),
 //   notify writes at once.
-//
+// Bytes a socket had no room for wait in the outbox: a worker that has not handed its client
+// to the loop writes them as it waits for its client (receive), the loop for the clients it
+// serves.
+
 // Owns: the send budget, the outbox bound, and the flusher with its list of slots to write.
 // Uses each slot's connection, inbox, outbox and send lock (ConnectionSlot).
 // Locks: one slot's send lock at a time, never users (checked), never a file. No caller holds
@@ -82,14 +81,17 @@ class Transport {
   // left that login since.
   std::int32_t deliverTo(const Recipient& recipient, const unsigned char* image,
                          std::int32_t size);
-  // deliverTo for a worker (poster) routing its client's packets: while the poster is
-  // batching, the packet is queued and written at the poster's next flushPosted; otherwise
-  // (or with no poster) as deliverTo.
+  // deliverTo for the session loop routing the packets of the poster's client: while the
+  // poster is served by the loop (its batch set), the packet is queued and the recipient listed
+  // in that batch, once, for the loop's writeQueued at the end of its pass; otherwise (or with
+  // no poster) as deliverTo.
   std::int32_t post(ConnectionSlot* poster, const Recipient& recipient,
                     const unsigned char* image, std::int32_t size);
-  // Writes what the poster's posts queued, one recipient at a time (no lock held by the
-  // caller). Only the poster's own worker calls it.
-  void flushPosted(ConnectionSlot* poster);
+  // Writes what is queued for the slot (the caller holds no lock): 0 when nothing is left for
+  // the caller to write (all written, nothing queued, another thread writing, or the stop has
+  // begun), 1 when the socket took only part and bytes wait for room, -1 when the connection
+  // was given up. Clears the slot's listing in a batch.
+  int writeQueued(ConnectionSlot* slot);
   // deliverTo for a notice: queued, and written by the flusher (at once when none runs).
   std::int32_t notify(const Recipient& recipient, const unsigned char* image, std::int32_t size);
   // The flusher runs from startFlusher until stopFlusher (which waits for it to end); the

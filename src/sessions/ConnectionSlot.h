@@ -2,7 +2,8 @@
 // user logged in on it, and its send lock. A new slot has every field zero or null but the send
 // lock, which it owns for its whole life.
 // Thread safety: socket, connectTime and the receive buffer are changed only by the slot's own
-// worker (or by stop after the worker has ended); socket is published and taken back under the
+// worker (or by stop after the worker has ended), and the receive buffer by the session loop
+// while the worker has handed its session over (SessionLoop: the hand-over orders the two); socket is published and taken back under the
 // users mutex (SessionTable). userName, admitted and loginSerial are guarded by the users mutex
 // and changed only by the slot's own worker (and by stop); loginSerial may also be read with the
 // send lock held alone. Every write to socket is made either under the send lock or by the
@@ -11,8 +12,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -74,18 +77,33 @@ class ConnectionSlot {
   // further notices for it meanwhile leave with the first, in the flusher's next round.
   // Cleared by the flusher before it writes.
   bool flushPending;
-  // Set by the slot's own worker while it routes its client's packets in its session loop:
-  // what it routes then is queued and written when it has routed all its client's last read
-  // brought (Transport::post). Outside that loop a packet routed with this slot as sender is
-  // written at once. Only that worker touches this and the next field.
-  bool batching;
-  // The recipients the worker has queued packets for and not yet written to, perhaps more
-  // than once each.
-  std::vector<ConnectionSlot*> posted;
+  // Set while the session loop serves this login (SessionLoop): what its packets route is
+  // queued and listed here, and written once the loop has routed everything its pass read
+  // (Transport::post). Null otherwise: a packet routed with this slot as sender is written at
+  // once. Only the loop's thread touches it while it is set.
+  std::vector<ConnectionSlot*>* batch;
+  // Set (under the send lock) while this slot is listed in the loop's batch, so that it is
+  // listed once however many packets queue for it.
+  bool awaitsBatchWrite;
 
-  // The message rate's bucket (Server::awaitToken): the tokens left, when they were counted
+  // The session loop's own (SessionLoop), touched only by its thread while it serves the
+  // slot: the slot's place in its list (-1: not served), what its poller waits for, and
+  // whether the packet at the front of the inbox waits for a token, until when (steady-clock
+  // microseconds).
+  std::int32_t loopIndex;
+  std::uint32_t loopEvents;
+  bool held;
+  std::int64_t heldUntil;
+  // The hand-over between the worker and the loop: set by the worker when it hands its
+  // session over, cleared by the loop when the session ends; the worker waits for that.
+  std::mutex handOverLock;
+  std::condition_variable handedBack;
+  bool inLoop;
+
+  // The message rate's bucket (Server::takeToken): the tokens left, when they were counted
   // (steady-clock microseconds), and since when the client's packets have waited for tokens
-  // without a break (0: they have not). Only the slot's own worker touches them.
+  // without a break (0: they have not). Set by the worker before it hands the session over;
+  // touched only by the session loop from then on.
   double tokens;
   std::int64_t tokensAt;
   std::int64_t throttledSince;

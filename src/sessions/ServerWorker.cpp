@@ -1,7 +1,8 @@
 // The worker threads: capacity + 1 of them, each bound to one slot for the life of the
 // service. A worker serves one connection at a time: it accepts, counts and perhaps refuses
 // it, greets the client, checks its host, logs it in, admits it, and dispatches its packets
-// until it quits or fails; the teardown comes at the top of the next turn. When the service
+// until it quits or fails (the session loop reads and routes for it meanwhile, while it
+// sleeps); the teardown comes at the top of the next turn. When the service
 // stops, the worker leaves its cycle wherever it is and stop does the rest.
 //
 // Locks: the Acceptor's accept and connections mutexes for a turn at accepting; users only
@@ -77,44 +78,67 @@ void Server::runWorker(ConnectionSlot* slot) {
     if (!greetAndCheckHost(slot, &outgoing)) continue;
     if (!loginHandshake(slot, &outgoing, &incoming) || gate.halting()) continue;
     slot->loginDeadline = 0;  // logged in: from now on a user may be idle as long as it likes
-    admitUser(slot, &outgoing, &incoming);
+    admitUser(slot, &outgoing);
   }
 }
 
-// The message rate: takes one token from the slot's bucket, waiting (no lock held, nothing
-// read from the client meanwhile, so that its own sending slows) until one is back. Flood when
-// the client's packets have waited for tokens without a break for the login time-out (never
-// when that is 0); Halting when the service stops during the wait.
-Server::TokenWait Server::awaitToken(ConnectionSlot* slot) {
+// The message rate: takes one token from the slot's bucket. Wait, with *resumeAt the time a
+// token is back (steady-clock microseconds), when the bucket is empty; the session loop then
+// reads nothing more from the client until it offers the packet again (retry), so that the
+// client's own sending slows. Flood when the client's packets have waited for tokens without a
+// break for the login time-out (never when that is 0).
+Server::TokenWait Server::takeToken(ConnectionSlot* slot, bool retry, std::int64_t* resumeAt) {
   const std::int32_t rate = messageRate;
   if (rate <= 0) return TokenWait::Go;
   const std::int32_t burst = messageBurst > 0 ? static_cast<std::int32_t>(messageBurst) : rate;
   // The tokens earned since they were last counted, up to the burst.
-  const auto refill = [&] {
-    const std::int64_t at = steadyMicroseconds();
-    const double earned = (at - slot->tokensAt) * 1e-6 * rate;
-    slot->tokens = slot->tokens < 0 ? burst : std::min<double>(burst, slot->tokens + earned);
-    slot->tokensAt = at;
-  };
-  refill();
+  const std::int64_t at = steadyMicroseconds();
+  const double earned = (at - slot->tokensAt) * 1e-6 * rate;
+  slot->tokens = slot->tokens < 0 ? burst : std::min<double>(burst, slot->tokens + earned);
+  slot->tokensAt = at;
   if (slot->tokens >= 1) {
     slot->tokens -= 1;
-    slot->throttledSince = 0;  // the bucket had room: the client has kept to its rate
+    // A packet served without waiting shows the client has kept to its rate; one that waited
+    // for its token does not.
+    if (!retry) slot->throttledSince = 0;
     return TokenWait::Go;
   }
-  if (slot->throttledSince == 0) slot->throttledSince = slot->tokensAt;
-  // What this client's packets routed so far goes out before it waits.
-  transport.flushPosted(slot);
+  if (slot->throttledSince == 0) slot->throttledSince = at;
   const std::int64_t limit = std::int64_t{loginTimeout} * 1000000;
-  while (slot->tokens < 1) {
-    if (gate.halting()) return TokenWait::Halting;
-    if (limit > 0 && slot->tokensAt - slot->throttledSince >= limit) return TokenWait::Flood;
-    const auto wanted = static_cast<std::int64_t>((1 - slot->tokens) * 1e6 / rate) + 1;
-    std::this_thread::sleep_for(std::chrono::microseconds(std::min<std::int64_t>(wanted, 50000)));
-    refill();
+  if (limit > 0 && at - slot->throttledSince >= limit) return TokenWait::Flood;
+  *resumeAt = at + static_cast<std::int64_t>((1 - slot->tokens) * 1e6 / rate) + 1;
+  return TokenWait::Wait;
+}
+
+// One packet of a logged-in client, for the session loop.
+SessionLoop::Outcome Server::servePacket(ConnectionSlot* slot, Packet* packet, bool retry,
+                                         std::int64_t* resumeAt) {
+  // While the stop says goodbye, what the client still sends is read and dropped: left
+  // unread, it would reset the connection under the notice when it closes.
+  if (gate.halting()) return SessionLoop::Outcome::Served;
+  if (std::memcmp(packet->type, "QUIT", 4) != 0) {
+    switch (takeToken(slot, retry, resumeAt)) {
+      case TokenWait::Go:
+        break;
+      case TokenWait::Wait:
+        return SessionLoop::Outcome::Held;
+      case TokenWait::Flood: {
+        char peer[16] = "";
+        slot->socket->getPeerAddress(peer, sizeof peer);
+        char text[TEXT_LINE_SIZE];
+        std::snprintf(text, sizeof text, "Too many messages from %s@%s: disconnected.",
+                      slot->userName, peer);
+        logError(text);
+        Packet outgoing;
+        std::memcpy(outgoing.senderName, "server\0\0", sizeof outgoing.senderName);
+        std::memcpy(outgoing.senderHost, localHostText, sizeof outgoing.senderHost);
+        sendMessage(slot, &outgoing, "Too many messages: disconnected.");
+        return SessionLoop::Outcome::Ended;
+      }
+    }
   }
-  slot->tokens -= 1;
-  return TokenWait::Go;
+  return dispatchPacket(slot, packet) ? SessionLoop::Outcome::Served
+                                      : SessionLoop::Outcome::Ended;
 }
 
 // Cycle step 2: what is left of the previous connection goes.
@@ -237,7 +261,7 @@ bool Server::greetAndCheckHost(ConnectionSlot* slot, Packet* outgoing) {
 
 // Cycle step 8, after the login: the connection log, the admission packets, the notices to
 // everyone else, and then the session loop.
-void Server::admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming) {
+void Server::admitUser(ConnectionSlot* slot, Packet* outgoing) {
   char peer[16];
   slot->socket->getPeerAddress(peer, sizeof peer);
   logConnect(slot->userName, slot->socket->localPort, peer);
@@ -273,32 +297,10 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing, Packet* incoming)
       transport.uncork(slot) < 0) {
     return;
   }
-  // What the client's packets route is written once all that one read brought is routed
-  // (receivePacket flushes before it reads again), and when the session ends.
-  slot->batching = true;
+  // From here the session loop reads and routes the client's packets, until the session ends.
   slot->tokens = -1;  // a full bucket at the first packet
   slot->throttledSince = 0;
-  while (receivePacket(slot, incoming) >= 0) {
-    // While the stop says goodbye, what the client still sends is read and dropped: left
-    // unread, it would reset the connection under the notice when it closes.
-    if (gate.halting()) continue;
-    if (std::memcmp(incoming->type, "QUIT", 4) != 0) {
-      const TokenWait wait = awaitToken(slot);
-      if (wait == TokenWait::Halting) continue;
-      if (wait == TokenWait::Flood) {
-        char text[TEXT_LINE_SIZE];
-        std::snprintf(text, sizeof text, "Too many messages from %s@%s: disconnected.",
-                      slot->userName, peer);
-        logError(text);
-        transport.flushPosted(slot);
-        sendMessage(slot, outgoing, "Too many messages: disconnected.");
-        break;
-      }
-    }
-    if (!dispatchPacket(slot, incoming)) break;
-  }
-  transport.flushPosted(slot);
-  slot->batching = false;
+  sessionLoop.serve(slot);
   slot->peerClosed = true;
 }
 

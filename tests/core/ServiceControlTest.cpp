@@ -281,7 +281,7 @@ TEST_F(ServiceControlTest, DiagnosticsCreateMissingLogs) {
 
 // --- start
 
-TEST_F(ServiceControlTest, StartBringsUpCapacityPlusOneSlotsEachWithItsWorkerAndTheFlusher) {
+TEST_F(ServiceControlTest, StartBringsUpCapacityPlusOneSlotsEachWithItsWorkerTheFlusherAndTheLoop) {
   // A sanitizer starts a helper thread with the first thread: let it join the baseline.
   std::thread([] {}).join();
   const int threadsBefore = threadCount();
@@ -295,7 +295,8 @@ TEST_F(ServiceControlTest, StartBringsUpCapacityPlusOneSlotsEachWithItsWorkerAnd
     EXPECT_TRUE(server.slots[i]->thread->joinable()) << i;
     EXPECT_NE(server.slots[i]->threadId, 0u) << i;
   }
-  EXPECT_EQ(threadCount(), threadsBefore + 11 + 1);  // the workers and the notices' flusher
+  // The workers, the notices' flusher and the session loop.
+  EXPECT_EQ(threadCount(), threadsBefore + 11 + 2);
 }
 
 TEST_F(ServiceControlTest, SecondStartReportsAndChangesNothing) {

@@ -171,18 +171,19 @@ TEST_F(SoakTest, RoundsOfLoginTrafficAndQuitLoseNothingAndLeakNothing) {
   const int threadsBeforeStart = threadCount();
   const int descriptorsBeforeStart = openDescriptors();
   ASSERT_TRUE(startService());
-  // Every worker is up and waiting once capacity + 1 threads (and the notices' flusher) have
-  // joined the process.
-  ASSERT_TRUE(waitUntil([&] { return threadCount() == threadsBeforeStart + kUsers + 2; },
+  // Every worker is up and waiting once capacity + 1 threads (and the notices' flusher and the
+  // session loop) have joined the process.
+  ASSERT_TRUE(waitUntil([&] { return threadCount() == threadsBeforeStart + kUsers + 3; },
                         kWaitBound));
   const int threadsRunning = threadCount();
-  // A running service holds its listener and nothing else; the wait rides out a stray
-  // connection from elsewhere on the machine that could otherwise inflate the baseline.
-  ASSERT_TRUE(waitUntil([&] { return openDescriptors() == descriptorsBeforeStart + 1; },
+  // A running service holds its listener, the session loop's poller and its wake-up pair, and
+  // nothing else; the wait rides out a stray connection from elsewhere on the machine that
+  // could otherwise inflate the baseline.
+  ASSERT_TRUE(waitUntil([&] { return openDescriptors() == descriptorsBeforeStart + 4; },
                         kWaitBound))
       << openDescriptors() << " descriptors, " << descriptorsBeforeStart << " before the start";
   // From the first login on, the connection log stays open too.
-  const int descriptorsRunning = descriptorsBeforeStart + 2;
+  const int descriptorsRunning = descriptorsBeforeStart + 5;
   // The server keeps its users, connections and accept mutexes open for its whole life, and a
   // send lock per slot while the service runs; everything else is taken and dropped per
   // operation, so an idle service settles back to those.

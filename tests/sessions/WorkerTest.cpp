@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "ServiceFixture.h"
+#include "platform/StreamSocket.h"
+#include "sessions/ConnectionSlot.h"
 
 namespace {
 
@@ -483,6 +485,51 @@ TEST_F(WorkerTest, UserWhoStopsReadingIsDisconnectedWhileOthersGoOn) {
   ASSERT_TRUE(alice->skipTo("PRIV", packet));
   EXPECT_EQ(textOf(packet), "alice\xFC" "still here");
   EXPECT_EQ(loggedInCount(), 3);
+}
+
+TEST_F(WorkerTest, PacketsSentRightBehindTheLoginAreServed) {
+  ASSERT_TRUE(startService());
+  auto client = greeted();
+  ASSERT_TRUE(client);
+  // The login and the first message in one write: the message arrives with the login's read,
+  // before the session is served by the loop, and must not wait there for more bytes.
+  ASSERT_TRUE(client->sendRaw(wireImage("USER", "", "quick\xFD") +
+                              wireImage("PRIV", "quick", "quick\xFC" "early\xFD")));
+  Packet packet;
+  ASSERT_TRUE(client->skipTo("CONN", packet));
+  EXPECT_EQ(client->next(), "PRIV:quick\xFC" "early");
+}
+
+TEST_F(WorkerTest, PacketsQueuedForAUserWhoReadsLateAllReachItInOrder) {
+  server.transport.sendQueueBytes = 8 * 1024 * 1024;  // room for what is under way
+  ASSERT_TRUE(startService());
+  auto [sender, late] = admittedInTurn({"sender", "late"});
+  ASSERT_TRUE(sender && late);
+  late->socket().setReceiveBufferSize(4096);
+  Recipient found{};
+  ASSERT_TRUE(server.sessions.find("late", &found));
+  found.slot->socket->setSendBufferSize(4096);
+  // Until the server holds bytes the late reader's socket had no room for; then a few more.
+  const std::string filler(900, 'w');
+  int sent = 0;
+  bool queued = false;
+  while (!queued && sent < 5000) {
+    ASSERT_TRUE(sender->send("PRIV", "late\xFC" + std::to_string(sent++) + filler + "\xFD",
+                             "sender"));
+    if (sent % 8 == 0) {
+      queued = waitUntil([&] { return found.slot->outboxBytes.load() > 0; }, 200ms);
+    }
+  }
+  ASSERT_TRUE(queued);
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(sender->send("PRIV", "late\xFC" + std::to_string(sent++) + filler + "\xFD",
+                             "sender"));
+  }
+  // Nobody sends to it any more: what waits is written as the reader makes room.
+  for (int i = 0; i < sent; ++i) {
+    ASSERT_EQ(late->next(), "PRIV:late\xFC" + std::to_string(i) + filler) << i;
+  }
+  EXPECT_TRUE(late->silentFor(50ms));
 }
 
 TEST_F(WorkerTest, HalfAHeaderThenACloseEndsTheSessionPromptly) {
