@@ -25,6 +25,10 @@ class Socket {
   // Stops both directions without closing: blocked sends and receives on the handle return at
   // once, and later ones fail. Used to give up a connection from any thread.
   Bool16 shutdownBoth();
+  // True once shutdownBoth has given the socket up (from any thread), until it is closed: for
+  // a thread that waits on many sockets, since not every system reports a socket shut down on
+  // this side as ready.
+  bool givenUp() const { return shutDown_; }
   // Stops sending only: what is queued still goes out, then the end of the stream; receiving
   // goes on, and nothing arriving later resets the connection. False when the call fails.
   Bool16 shutdownSend();
@@ -86,7 +90,7 @@ class Socket {
 
   // What a system may not report about the handle, kept here for the backends that need it
   // (Winsock reports neither): whether the interface has the socket in non-blocking mode, and
-  // whether shutdownBoth has given it up. Waits in other threads read them; close clears both.
+  // whether shutdownBoth has given it up (kept by every backend: givenUp). Waits in other threads read them; close clears both.
   std::atomic<bool> nonBlocking_;
   std::atomic<bool> shutDown_;
 };

@@ -92,7 +92,6 @@ std::int32_t Server::sendListed(ConnectionSlot* slot, Packet* packet,
   setHeader(packet, "USER");
   std::vector<std::string> fullNames;
   lookupFullNames(listed, &fullNames);
-  NamedLock sendLock(*slot->sendLock, LockRank::Send);
   char part[MAX_WIRE_SIZE];
   std::int32_t used = 0;
   std::int32_t total = 0;
@@ -105,8 +104,10 @@ std::int32_t Server::sendListed(ConnectionSlot* slot, Packet* packet,
       // The part is full: out it goes, its last ENTRY_SEP becoming the PAYLOAD_END.
       ++packet->sequence;
       unsigned char image[MAX_WIRE_SIZE];
-      std::int32_t sent = deliverHeld(slot, image, composePacket(packet, part, used, image));
-      if (sent < 0 || transport.flushHeld(slot) < 0) return -1;  // out before the pause
+      // Out before the pause.
+      std::int32_t sent =
+          transport.sendListPart(slot, image, composePacket(packet, part, used, image), true);
+      if (sent < 0) return -1;
       LockOrder::assertNotHeld(LockRank::Users, "a pause under users");
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       total += sent;
@@ -118,9 +119,10 @@ std::int32_t Server::sendListed(ConnectionSlot* slot, Packet* packet,
   }
   if (packet->sequence != 0) packet->sequence = -1;  // the last part of a split list
   unsigned char image[MAX_WIRE_SIZE];
-  std::int32_t sent = deliverHeld(
+  std::int32_t sent = transport.sendListPart(
       slot, image,
-      used > 0 ? composePacket(packet, part, used, image) : composePacket(packet, nullptr, -1, image));
+      used > 0 ? composePacket(packet, part, used, image) : composePacket(packet, nullptr, -1, image),
+      false);
   return sent < 0 ? -1 : total + sent;
 }
 

@@ -199,20 +199,45 @@ std::int32_t Transport::queueHeld(ConnectionSlot* slot, const unsigned char* ima
 
 std::int32_t Transport::flushHeld(ConnectionSlot* slot) { return write(slot, false); }
 
-bool Transport::append(ConnectionSlot* slot, const unsigned char* image, std::int32_t size) {
+bool Transport::append(ConnectionSlot* slot, const unsigned char* image, std::int32_t size,
+                       bool listPart) {
   LockOrder::assertNotHeld(LockRank::Users, "a delivery under users");
   // Once the service is stopping, only the stopping thread speaks to clients.
   if (!gate_.mayStillSend() || slot->socket == nullptr || size < 0) return false;
-  const std::size_t queued = slot->outbox.size();
+  const std::size_t queued = slot->outbox.size() + slot->afterList.size();
   if (queued + static_cast<std::size_t>(size) > static_cast<std::size_t>(sendQueueBytes.load())) {
     // A client this far behind has stopped reading: holding more for it would only grow the
     // server without bound.
     giveUp(slot);
     return false;
   }
-  slot->outbox.insert(slot->outbox.end(), image, image + size);
+  // While its user list goes out, what others send the client waits behind the list.
+  std::vector<unsigned char>& queue = slot->listing && !listPart ? slot->afterList : slot->outbox;
+  queue.insert(queue.end(), image, image + size);
   slot->outboxBytes = static_cast<std::int32_t>(slot->outbox.size());
   return true;
+}
+
+void Transport::beginList(ConnectionSlot* slot) {
+  NamedLock sendLock(*slot->sendLock, LockRank::Send);
+  slot->listing = true;
+}
+
+std::int32_t Transport::sendListPart(ConnectionSlot* slot, const unsigned char* image,
+                                     std::int32_t size, bool now) {
+  NamedLock sendLock(*slot->sendLock, LockRank::Send);
+  if (!append(slot, image, size, true)) return -1;
+  if ((now || !slot->corked) && write(slot, true) < 0) return -1;
+  return size;
+}
+
+void Transport::endList(ConnectionSlot* slot) {
+  NamedLock sendLock(*slot->sendLock, LockRank::Send);
+  slot->listing = false;
+  if (slot->afterList.empty()) return;
+  slot->outbox.insert(slot->outbox.end(), slot->afterList.begin(), slot->afterList.end());
+  std::vector<unsigned char>().swap(slot->afterList);
+  slot->outboxBytes = static_cast<std::int32_t>(slot->outbox.size());
 }
 
 std::int32_t Transport::write(ConnectionSlot* slot, bool release) {
@@ -272,6 +297,7 @@ void Transport::giveUp(ConnectionSlot* slot) {
   // worker tears it down, rather than hold everyone who sends to it.
   if (slot->socket != nullptr) slot->socket->shutdownBoth();
   std::vector<unsigned char>().swap(slot->outbox);
+  std::vector<unsigned char>().swap(slot->afterList);
   slot->stalledSince = 0;
   slot->outboxBytes = 0;
 }

@@ -77,6 +77,15 @@ class Transport {
   // while writing unless the caller holds it too); uncork returns as flushHeld.
   void cork(ConnectionSlot* slot);
   std::int32_t uncork(ConnectionSlot* slot);
+  // The admission's user list, sent without the send lock held across its pauses: from
+  // beginList to endList, what anyone else delivers to the slot waits in its afterList, and
+  // endList puts it in the outbox behind the list's parts (which sendListPart queues and, with
+  // now set or the slot not corked, writes at once). So nothing lands inside a list, and nobody waits for a list.
+  // Each takes the slot's send lock; sendListPart returns as deliver.
+  void beginList(ConnectionSlot* slot);
+  std::int32_t sendListPart(ConnectionSlot* slot, const unsigned char* image, std::int32_t size,
+                            bool now);
+  void endList(ConnectionSlot* slot);
   // deliver to a login found under users earlier: -1, with nothing queued, when the slot has
   // left that login since.
   std::int32_t deliverTo(const Recipient& recipient, const unsigned char* image,
@@ -122,8 +131,10 @@ class Transport {
   std::atomic<std::int32_t> sendQueueBytes;  // the most an outbox may hold (default 256 KiB)
 
  private:
-  // Appends under the send lock the caller holds: false (connection given up or absent).
-  bool append(ConnectionSlot* slot, const unsigned char* image, std::int32_t size);
+  // Appends under the send lock the caller holds: false (connection given up or absent). To
+  // the afterList while the slot's list goes out, unless the image is a part of it.
+  bool append(ConnectionSlot* slot, const unsigned char* image, std::int32_t size,
+              bool listPart = false);
   // The writer's loop, under the send lock the caller holds; with release set, the lock is let
   // go around each send. Returns 0, or -1 when the connection was given up. Does nothing when
   // another thread is the writer.

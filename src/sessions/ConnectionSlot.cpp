@@ -19,6 +19,7 @@ ConnectionSlot::ConnectionSlot()
       stalledSince(0),
       outboxBytes(0),
       corked(false),
+      listing(false),
       flushPending(false),
       batch(nullptr),
       awaitsBatchWrite(false),

@@ -73,6 +73,11 @@ class ConnectionSlot {
   // Set (under the send lock) while the slot's own worker queues several packets of its own
   // that should leave in one write: deliveries then only append, until Transport::uncork.
   bool corked;
+  // Set (under the send lock) while the slot's worker sends its user list without holding the
+  // send lock (Transport::beginList): what others deliver meanwhile waits in afterList, and
+  // joins the outbox when the list is out. Both guarded by the send lock.
+  bool listing;
+  std::vector<unsigned char> afterList;
   // Set (under the send lock) while the slot waits in the flusher's list (Transport::notify):
   // further notices for it meanwhile leave with the first, in the flusher's next round.
   // Cleared by the flusher before it writes.

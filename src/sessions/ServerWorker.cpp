@@ -7,7 +7,7 @@
 //
 // Locks: the Acceptor's accept and connections mutexes for a turn at accepting; users only
 // inside SessionTable's operations, for a moment each; the slot's own send lock around the
-// admission's list (with users inside it, to take the list) and around the teardown's QUIT and
+// admission's taking of its list (with users inside it) and around the teardown's QUIT and
 // close (waiting there for the outbox's writer); another user's send lock, alone, for each
 // notice. None is held while waiting for a client, and no send, file or pause happens under
 // users.
@@ -176,7 +176,9 @@ void Server::teardownConnection(ConnectionSlot* slot, Packet* outgoing) {
     // close wait for its send lock and for the outbox's writer to be done.
     NamedLock sendLock(*slot->sendLock, LockRank::Send);
     transport.awaitWriter(slot);
-    slot->corked = false;  // a greeting cut short by a failure
+    slot->corked = false;  // a greeting or a list cut short by a failure
+    slot->listing = false;
+    std::vector<unsigned char>().swap(slot->afterList);
     sendQuit(slot, outgoing);
     delete sessions.unpublish(slot);  // closes the connection
     std::vector<unsigned char>().swap(slot->outbox);  // what it could not take is dropped
@@ -267,18 +269,22 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing) {
   logConnect(slot->userName, slot->socket->localPort, peer);
   if (sendSystemId(slot, outgoing) < 0) return;
   std::vector<Recipient> told;
+  std::vector<ListedUser> listed;
   {
-    // The newcomer's own send lock from before its list is taken until the list is out: of
-    // two users admitted at the same moment, the later lists the earlier and the earlier is
-    // told of the later, each exactly once, and that notice never lands inside a list.
-    // The list's last part, MCST and CONN leave in one write (sendListed writes the earlier
-    // parts itself, each before its pause).
+    // The list is begun under the newcomer's own send lock before it is taken: of two users
+    // admitted at the same moment, the later lists the earlier and the earlier is told of the
+    // later, each exactly once, and that notice waits behind the list (Transport::beginList)
+    // rather than land inside it. Nobody waits for the list itself: the lock is let go before
+    // its parts and pauses. The list's last part, MCST and CONN leave in one write (sendListed
+    // writes the earlier parts itself, each before its pause).
     NamedLock sendLock(*slot->sendLock, LockRank::Send);
     transport.cork(slot);
-    std::vector<ListedUser> listed;
+    transport.beginList(slot);
     sessions.admit(slot, &listed, &told);
-    if (sendListed(slot, outgoing, listed) < 0) return;
   }
+  const bool listSent = sendListed(slot, outgoing, listed) >= 0;
+  transport.endList(slot);
+  if (!listSent) return;
   if (!told.empty()) {
     // One image for everyone told: the newcomer's entry, with its full name looked up once.
     ListedUser self{slot->userName, "", slot->connectTime};

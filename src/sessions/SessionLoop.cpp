@@ -294,6 +294,8 @@ void SessionLoop::tick() {
     if (limit > 0 && !slot->held && slot->inboxLength > 0 && slot->partialSince != 0 &&
         nowMilliseconds_ - slot->partialSince >= limit) {
       end(slot);  // a packet left incomplete would keep the slot from real users
+    } else if (slot->socket->givenUp()) {
+      end(slot);  // given up here (a full outbox, T, the stop), where no wait reports it
     }
   }
 }

@@ -159,4 +159,52 @@ TEST_F(AdmissionTest, UsersLoggingInTogetherEachHearOfEveryOtherExactlyOnce) {
   }
 }
 
+TEST_F(AdmissionTest, ANewcomersLongListHoldsUpNoOneWhoWritesToIt) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a bound in milliseconds, and Wine's scheduling of a hundred threads";
+#endif
+  ASSERT_TRUE(startService());
+  // A crowd already in, so that a newcomer's list goes out in many parts, a pause after each.
+  const int crowd = kUsers - 3;
+  std::vector<std::unique_ptr<WireClient>> clients(crowd);
+  {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < crowd; ++i) threads.emplace_back([&, i] { clients[i] = login(nameOf(i)); });
+    for (auto& thread : threads) thread.join();
+  }
+  for (int i = 0; i < crowd; ++i) ASSERT_TRUE(clients[i]) << nameOf(i);
+  auto ping = admitted("ping");
+  auto pong = admitted("pong");
+  ASSERT_TRUE(ping && pong);
+
+  // While the newcomer's list goes out, ping writes to it and exchanges messages with pong:
+  // neither waits for the list.
+  std::atomic<bool> admittedLate{false};
+  std::string seen;
+  std::unique_ptr<WireClient> late;
+  std::thread newcomer([&] {
+    late = login("late", "", &seen);
+    admittedLate = true;
+  });
+  auto slowest = std::chrono::steady_clock::duration::zero();
+  for (int round = 0; !admittedLate && round < 10000; ++round) {
+    ASSERT_TRUE(ping->sendText("PRIV", "late\xFC" "hello", "ping"));
+    const auto begun = std::chrono::steady_clock::now();
+    ASSERT_TRUE(ping->sendText("PRIV", "pong\xFC" + std::to_string(round), "ping"));
+    Packet packet;
+    ASSERT_TRUE(pong->skipTo("PRIV", packet));
+    ASSERT_EQ(textOf(packet), "pong\xFC" + std::to_string(round));
+    slowest = std::max(slowest, std::chrono::steady_clock::now() - begun);
+  }
+  newcomer.join();
+  ASSERT_TRUE(late);
+  int parts = 0;
+  for (std::size_t at = seen.find("USER"); at != std::string::npos; at = seen.find("USER", at + 1)) {
+    ++parts;
+  }
+  ASSERT_GE(parts, 8);
+  // Generous: a list that held its readers up would hold them for all its pauses.
+  EXPECT_LT(slowest, std::chrono::milliseconds(10) * (parts - 1) / 2);
+}
+
 }  // namespace

@@ -12,7 +12,9 @@
 
 Bool16 Socket::shutdownBoth() {
   if (handle == INVALID_SOCKET_HANDLE) return 0;
-  return ::shutdown(static_cast<int>(handle), SHUT_RDWR) == 0 ? 1 : 0;
+  if (::shutdown(static_cast<int>(handle), SHUT_RDWR) != 0) return 0;
+  shutDown_ = true;
+  return 1;
 }
 
 Bool16 Socket::shutdownSend() {
