@@ -1,9 +1,9 @@
 // The worker threads: capacity + 1 of them, each bound to one slot for the life of the
 // service. A worker serves one connection at a time: it accepts, counts and perhaps refuses
-// it, greets the client, checks its host, logs it in, admits it, and dispatches its packets
-// until it quits or fails (the session loop reads and routes for it meanwhile, while it
-// sleeps); the teardown comes at the top of the next turn. When the service
-// stops, the worker leaves its cycle wherever it is and stop does the rest.
+// it, greets the client, checks its host, logs it in, admits it, and hands the session to the
+// session loop, which reads and routes the client's packets until it quits or fails while the
+// worker sleeps; the teardown comes at the top of the next turn. When the service stops, the
+// worker leaves its cycle wherever it is and stop does the rest.
 //
 // Locks: the Acceptor's accept and connections mutexes for a turn at accepting; users only
 // inside SessionTable's operations, for a moment each; the slot's own send lock around the

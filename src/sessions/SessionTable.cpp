@@ -129,10 +129,9 @@ bool SessionTable::find(const char* name, Recipient* found) {
 
 void SessionTable::online(std::vector<Recipient>* everyone) {
   NamedLock usersLock(*usersMutex_, LockRank::Users);
-  for (std::int32_t i = 0; i < count_; ++i) {
-    ConnectionSlot* slot = slots[i];
-    if (slot != nullptr && slot->userName != nullptr) everyone->push_back({slot, slot->loginSerial});
-  }
+  // From the index, not the slots: a broadcast costs the users on line, not the capacity.
+  everyone->reserve(everyone->size() + byName_.size());
+  for (const auto& [name, slot] : byName_) everyone->push_back({slot, slot->loginSerial});
 }
 
 void SessionTable::listInOrder(std::vector<ListedUser>* everyone) {

@@ -82,7 +82,7 @@ class SessionTable {
 
   // The user of that name, when one is logged in.
   bool find(const char* name, Recipient* found);
-  // Every logged-in user, in slot order.
+  // Every logged-in user, in no particular order.
   void online(std::vector<Recipient>* everyone);
   // Every logged-in user in byte order of the names, for the operator's list.
   void listInOrder(std::vector<ListedUser>* everyone);

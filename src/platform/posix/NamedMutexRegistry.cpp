@@ -351,8 +351,11 @@ std::uint32_t NamedMutexRegistry::wait(HANDLE handle, std::uint32_t milliseconds
     ++entry->depth;
     return WAIT_OBJECT_0;
   }
-  const auto started = std::chrono::steady_clock::now();
-  if (milliseconds == INFINITE) {
+  // The clock is read only for a wait that is bounded: the hot paths wait without a bound.
+  const bool bounded = milliseconds != INFINITE;
+  const auto started =
+      bounded ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
+  if (!bounded) {
     entry->ownership.lock();
   } else if (!lockWithin(entry->ownership, std::chrono::milliseconds(milliseconds))) {
     return WAIT_TIMEOUT;
