@@ -236,7 +236,11 @@ std::int32_t Transport::sendListPart(ConnectionSlot* slot, const unsigned char* 
 void Transport::endList(ConnectionSlot* slot) {
   NamedLock sendLock(*slot->sendLock, LockRank::Send);
   slot->listing = false;
-  if (slot->afterList.empty()) return;
+  // Once the stop has begun, its notice may be queued already: nothing goes after it.
+  if (slot->afterList.empty() || !gate_.mayStillSend()) {
+    std::vector<unsigned char>().swap(slot->afterList);
+    return;
+  }
   slot->outbox.insert(slot->outbox.end(), slot->afterList.begin(), slot->afterList.end());
   std::vector<unsigned char>().swap(slot->afterList);
   slot->outboxBytes = static_cast<std::int32_t>(slot->outbox.size());
