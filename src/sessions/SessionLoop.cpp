@@ -144,11 +144,7 @@ void SessionLoop::run() {
       if ((ready & (EventPoller::READABLE | EventPoller::HUNG_UP | EventPoller::FAILED)) == 0) {
         continue;
       }
-      if (!slot->held) {
-        readFrom(slot);
-      } else if ((ready & (EventPoller::HUNG_UP | EventPoller::FAILED)) != 0) {
-        end(slot);  // gone while its packet waited for a token
-      }
+      readFrom(slot);
     }
     bool ending;
     {
@@ -231,8 +227,19 @@ void SessionLoop::readFrom(ConnectionSlot* slot) {
 }
 
 void SessionLoop::servePackets(ConnectionSlot* slot) {
-  bool retry = slot->held;  // the packet at the front was held: it is offered again
-  slot->held = false;
+  const bool retry = slot->held;  // the packet at the front was held: it is offered again
+  if (retry) {
+    slot->held = false;
+    if (!poller_->add(slot->socket->handle, EventPoller::READABLE, slot)) {
+      end(slot);
+      return;
+    }
+    slot->loopEvents = EventPoller::READABLE;
+  }
+  serveFront(slot, retry);
+}
+
+void SessionLoop::serveFront(ConnectionSlot* slot, bool retry) {
   for (;;) {
     const unsigned char* front = slot->inbox + slot->inboxFront;
     const std::int32_t whole =
@@ -247,11 +254,14 @@ void SessionLoop::servePackets(ConnectionSlot* slot) {
     const Outcome outcome = handler_(slot, &packet_, retry, &resumeAt);
     retry = false;
     if (outcome == Outcome::Held) {
-      // Nothing more is read from this client until its packet has been served.
+      // Nothing more is read from this client until its packet has been served: its socket
+      // leaves the poller meanwhile, since a peer that has closed would be reported at every
+      // wait whatever the poller is asked for (its outbox is written at the ticks).
+      poller_->remove(slot->socket->handle);
+      slot->loopEvents = 0;
       slot->held = true;
       slot->heldUntil = resumeAt;
       held_.push_back(slot);
-      watch(slot, slot->loopEvents & ~EventPoller::READABLE);
       return;
     }
     slot->inboxLength -= whole;
@@ -301,13 +311,13 @@ void SessionLoop::tick() {
 }
 
 void SessionLoop::watch(ConnectionSlot* slot, std::uint32_t events) {
-  if (slot->loopIndex < 0 || slot->loopEvents == events) return;
+  if (slot->loopIndex < 0 || slot->held || slot->loopEvents == events) return;
   if (poller_->modify(slot->socket->handle, events, slot)) slot->loopEvents = events;
 }
 
 void SessionLoop::end(ConnectionSlot* slot) {
   if (slot->loopIndex < 0) return;
-  poller_->remove(slot->socket->handle);
+  if (!slot->held) poller_->remove(slot->socket->handle);
   const auto index = static_cast<std::size_t>(slot->loopIndex);
   sessions_[index] = sessions_.back();
   sessions_[index]->loopIndex = static_cast<std::int32_t>(index);

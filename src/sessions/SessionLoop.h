@@ -8,7 +8,7 @@
 // It also keeps each session's deadlines: a packet left incomplete for the login time-out ends
 // the session, as does an outbox the client has not taken for the send budget (Transport); a
 // packet the handler holds (no token yet) stays at the front of the inbox, unread behind it,
-// until the time the handler named. While the service stops, it goes on reading and dropping
+// until the time the handler named (its socket out of the poller meanwhile). While the service stops, it goes on reading and dropping
 // what clients send (the handler drops it), so that the stop's notice is not reset away, until
 // each client has closed or stop() ends the loop.
 //
@@ -74,8 +74,9 @@ class SessionLoop {
   // Reads once from the session's socket and serves every whole packet there.
   void readFrom(ConnectionSlot* slot);
   // Serves the whole packets at the front of the slot's inbox until one is held or the
-  // session ends.
+  // session ends; a held slot's socket goes back into the poller first.
   void servePackets(ConnectionSlot* slot);
+  void serveFront(ConnectionSlot* slot, bool retry);
   // Writes every outbox the pass queued packets for; a session of the loop's whose client had
   // no room for all of it waits until its socket is writable.
   void writeBatch();
