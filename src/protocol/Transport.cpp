@@ -194,13 +194,6 @@ std::int32_t Transport::deliverHeld(ConnectionSlot* slot, const unsigned char* i
   return write(slot, false) < 0 ? -1 : size;
 }
 
-std::int32_t Transport::queueHeld(ConnectionSlot* slot, const unsigned char* image,
-                                  std::int32_t size) {
-  return append(slot, image, size) ? size : -1;
-}
-
-std::int32_t Transport::flushHeld(ConnectionSlot* slot) { return write(slot, false); }
-
 bool Transport::append(ConnectionSlot* slot, const unsigned char* image, std::int32_t size,
                        bool listPart) {
   LockOrder::assertNotHeld(LockRank::Users, "a delivery under users");

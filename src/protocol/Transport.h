@@ -65,16 +65,11 @@ class Transport {
   // deliver for a caller that holds the slot's send lock: writes without ever releasing it, so
   // that what the caller sends under it is not interleaved with anyone else's packets.
   std::int32_t deliverHeld(ConnectionSlot* slot, const unsigned char* image, std::int32_t size);
-  // Appends only, for a caller that holds the send lock and sends several packets in one write:
-  // as deliverHeld, but nothing is written until flushHeld (or the next writer).
-  std::int32_t queueHeld(ConnectionSlot* slot, const unsigned char* image, std::int32_t size);
-  // Writes what is queued, under the send lock the caller holds: 0, or -1 when the connection
-  // was given up.
-  std::int32_t flushHeld(ConnectionSlot* slot);
   // Holds the slot's deliveries in its outbox until uncork, which writes them all at once: for
   // the server's own packets that follow each other (a greeting, a list's end, a farewell).
   // Never across a wait for the client. Each takes the slot's send lock (uncork releases it
-  // while writing unless the caller holds it too); uncork returns as flushHeld.
+  // while writing unless the caller holds it too); uncork returns 0, or -1 when the
+  // connection was given up.
   void cork(ConnectionSlot* slot);
   std::int32_t uncork(ConnectionSlot* slot);
   // The admission's user list, sent without the send lock held across its pauses: from
