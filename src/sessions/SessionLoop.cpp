@@ -18,6 +18,9 @@ namespace {
 constexpr int kTickMilliseconds = 100;
 // The most sockets one wait reports; the rest are reported by the next.
 constexpr int kEventsPerWait = 256;
+// The longest a pass routes without writing what it has queued: where routing is slow, a pass
+// over many ready clients would otherwise hold every delivery back until its end.
+constexpr std::int64_t kLongestUnwrittenMicroseconds = 2000;
 // After a failed wait, so that a broken poller cannot spin the loop.
 constexpr auto kFailedWaitPause = std::chrono::milliseconds(10);
 
@@ -126,6 +129,7 @@ void SessionLoop::run() {
     }
     const std::int64_t now = steadyMicroseconds();
     nowMilliseconds_ = now / 1000;
+    std::int64_t writtenAt = now;
     for (int i = 0; i < count; ++i) {
       if (events[i].context == nullptr) {
         // Emptied before the flag is cleared: a wake-up between the two sends nothing, and
@@ -145,6 +149,13 @@ void SessionLoop::run() {
         continue;
       }
       readFrom(slot);
+      if (!batch_.empty()) {
+        const std::int64_t routedAt = steadyMicroseconds();
+        if (routedAt - writtenAt >= kLongestUnwrittenMicroseconds) {
+          writeBatch();
+          writtenAt = routedAt;
+        }
+      }
     }
     bool ending;
     {

@@ -2,7 +2,8 @@
 // in and admits it, then hands the session over (serve) and sleeps until the session ends; the
 // loop waits on all its clients' sockets together, reads what each has sent, hands every whole
 // packet to the server's handler, and once a pass has routed all it read writes each
-// recipient's outbox once (Transport::post, writeQueued). So one wake-up serves many clients'
+// recipient's outbox once (Transport::post, writeQueued); a pass that routes for longer than
+// 2 ms writes what it has queued so far before it goes on. So one wake-up serves many clients'
 // packets, and packets to one client from many senders leave in one write.
 //
 // It also keeps each session's deadlines: a packet left incomplete for the login time-out ends
