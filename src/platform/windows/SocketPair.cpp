@@ -40,6 +40,10 @@ Bool16 openSocketPair(SocketHandle (&ends)[2]) {
     return 0;
   }
   keepFromChildren(accepted);
+  // A pair carries wake-ups of a byte or so: none may wait for the last one's acknowledgement.
+  const BOOL on = TRUE;
+  ::setsockopt(connecting, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+  ::setsockopt(accepted, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
   ends[0] = static_cast<SocketHandle>(connecting);
   ends[1] = static_cast<SocketHandle>(accepted);
   return 1;
