@@ -28,6 +28,7 @@
 #include "platform/Network.h"
 #include "platform/PasswordHash.h"
 #include "platform/StreamSocket.h"
+#include "platform/System.h"
 #include "protocol/Packet.h"
 #include "sessions/ConnectionSlot.h"
 
@@ -211,6 +212,8 @@ Bool16 Server::start() {
   std::memcpy(localHostText, listener.localAddress, sizeof localHostText);
   acceptor.reset();
 
+  // A worker a slot, the loop, the flusher, the console and the signal watcher.
+  expectThreads(slotCount + 8);
   // Every slot exists before the first worker runs: workers walk the whole array.
   sessions.createSlots(slotCount);
   transport.startFlusher();  // without it, notices are written at once

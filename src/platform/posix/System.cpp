@@ -1,5 +1,6 @@
 #include "platform/System.h"
 
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -9,6 +10,22 @@
 std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 
 std::uint32_t currentThreadId() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
+
+void expectThreads(int count) {
+#if defined(__linux__)
+  // The process's own futex table (prctl PR_FUTEX_HASH, PR_FUTEX_HASH_SET_SLOTS; given here by
+  // number for older headers): four lists a thread, a power of two. Older kernels refuse the
+  // call, and keep one table for the whole system.
+  constexpr int kFutexHash = 78;
+  constexpr int kSetSlots = 1;
+  constexpr long kLargest = 1L << 16;
+  long slots = 16;
+  while (slots < 4L * count && slots < kLargest) slots *= 2;
+  ::prctl(kFutexHash, kSetSlots, slots, 0L, 0L);
+#else
+  (void)count;
+#endif
+}
 
 std::size_t formatLocalTime(char* buffer, std::size_t size, const char* format,
                             std::time_t when) {

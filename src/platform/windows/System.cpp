@@ -42,6 +42,9 @@ std::string zoneName(bool daylight) {
 
 }  // namespace
 
+// Windows keeps no table of waiting threads per process that a count could size.
+void expectThreads(int) {}
+
 std::size_t formatLocalTime(char* buffer, std::size_t size, const char* format,
                             std::time_t when) {
   if (buffer == nullptr || size == 0) return 0;
