@@ -109,13 +109,13 @@ int Transport::writeQueued(ConnectionSlot* slot) {
 }
 
 std::int32_t Transport::notify(const Recipient& recipient, const unsigned char* image,
-                               std::int32_t size) {
+                               std::int32_t size, std::size_t audience) {
   ConnectionSlot* slot = recipient.slot;
   NamedLock sendLock(*slot->sendLock, LockRank::Send);
   if (slot->loginSerial != recipient.login) return -1;
   if (!append(slot, image, size)) return -1;
   if (slot->corked || slot->writing || slot->flushPending) return size;  // it is in hand
-  if (!flusherRunning_) return write(slot, true) < 0 ? -1 : size;
+  if (!flusherRunning_ || audience <= kFlushedAudience) return write(slot, true) < 0 ? -1 : size;
   if (listForFlusher(slot)) flushWanted_.notify_one();
   return size;
 }

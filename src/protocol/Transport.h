@@ -25,8 +25,9 @@
 // - The server's notices to other users (notify: joined, gone) go to the flusher, one thread
 //   of the running service that writes every outbox it is given, in turn. While it writes, the
 //   notices of further logins queue behind, so a crowd logging in at once costs a write per
-//   recipient per round rather than one per notice. Without a flusher (a service not started),
-//   notify writes at once.
+//   recipient per round rather than one per notice. A notice for a few users only is written
+//   at once by the thread that sends it: waking the flusher would cost more than the writes.
+//   Without a flusher (a service not started), notify writes at once.
 // Bytes a socket had no room for wait in the outbox: a worker that has not handed its client
 // to the loop writes them as it waits for its client (receive), the loop for the clients it
 // serves.
@@ -96,8 +97,12 @@ class Transport {
   // begun), 1 when the socket took only part and bytes wait for room, -1 when the connection
   // was given up. Clears the slot's listing in a batch.
   int writeQueued(ConnectionSlot* slot);
-  // deliverTo for a notice: queued, and written by the flusher (at once when none runs).
-  std::int32_t notify(const Recipient& recipient, const unsigned char* image, std::int32_t size);
+  // deliverTo for a notice that `audience` users get: queued, and written by the flusher when
+  // the audience is larger than kFlushedAudience (at once when it is not, or when no flusher
+  // runs).
+  std::int32_t notify(const Recipient& recipient, const unsigned char* image, std::int32_t size,
+                      std::size_t audience);
+  static constexpr std::size_t kFlushedAudience = 16;
   // The flusher runs from startFlusher until stopFlusher (which waits for it to end); the
   // service starts it before its workers and stops it once the stop has begun, before any
   // slot goes. False when the thread could not be started (notices are then written at once).

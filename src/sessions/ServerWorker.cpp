@@ -161,7 +161,9 @@ void Server::teardownConnection(ConnectionSlot* slot, Packet* outgoing) {
       if (loginNameProblem(name) == nullptr && !told.empty()) {
         unsigned char image[MAX_WIRE_SIZE];
         const std::int32_t size = composeUserGone(outgoing, name, image);
-        for (const Recipient& recipient : told) transport.notify(recipient, image, size);
+        for (const Recipient& recipient : told) {
+          transport.notify(recipient, image, size, told.size());
+        }
       }
       logDisconnect(name, port, peer);
       std::free(name);
@@ -296,7 +298,7 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing) {
     unsigned char image[MAX_WIRE_SIZE];
     const std::int32_t size = composeUserJoined(outgoing, self, fullName, image);
     for (const Recipient& recipient : told) {
-      if (size > 0) transport.notify(recipient, image, size);
+      if (size > 0) transport.notify(recipient, image, size, told.size());
     }
   }
   if (sendMulticastGroup(slot, outgoing) < 0 || sendConnected(slot, outgoing) < 0 ||
