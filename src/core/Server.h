@@ -369,6 +369,9 @@ class Server : public ServerBase {
   TokenWait takeToken(ConnectionSlot* slot, bool retry, std::int64_t* resumeAt);
   SessionLoop::Outcome servePacket(ConnectionSlot* slot, Packet* packet, bool retry,
                                    std::int64_t* resumeAt);
+  // Serves what an admitted client sends within moments of its login, on its own worker:
+  // true when the session is over, false when the session loop is to serve it.
+  bool serveFirstPackets(ConnectionSlot* slot);
   void admitUser(ConnectionSlot* slot, Packet* outgoing);
   std::int32_t sendListed(ConnectionSlot* slot, Packet* packet, const std::vector<ListedUser>& listed);
   std::int32_t composeStopNotice(Packet* packet, unsigned char* image);

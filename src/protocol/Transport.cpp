@@ -385,6 +385,46 @@ void Transport::sayGoodbye(ConnectionSlot* const* owed, int count, const unsigne
   }
 }
 
+Transport::Arrival Transport::peekPacket(ConnectionSlot* slot, Packet* packet,
+                                         std::int32_t* size, int milliseconds) {
+  StreamSocket* socket = slot->socket;
+  if (socket == nullptr) return Arrival::Over;
+  const std::int64_t deadline = steadyMilliseconds() + milliseconds;
+  for (;;) {
+    const unsigned char* front = slot->inbox + slot->inboxFront;
+    const std::int32_t whole =
+        framedPacketSize(front, static_cast<std::size_t>(slot->inboxLength));
+    if (whole < 0) return Arrival::Over;
+    if (whole > 0 && slot->inboxLength >= whole) {
+      packet->deserialize(front);
+      *size = whole;
+      return Arrival::Whole;
+    }
+    if (slot->outboxBytes.load() > 0) return Arrival::Quiet;
+    const std::int64_t left = deadline - steadyMilliseconds();
+    if (left <= 0) return Arrival::Quiet;
+    const int ready = socket->waitForData(static_cast<int>(left));
+    if (ready < 0) return Arrival::Over;
+    if (ready != 1) continue;
+    if (slot->inboxFront > 0) {
+      std::memmove(slot->inbox, slot->inbox + slot->inboxFront,
+                   static_cast<std::size_t>(slot->inboxLength));
+      slot->inboxFront = 0;
+    }
+    const std::int32_t got = socket->receive(
+        slot->inbox + slot->inboxLength,
+        static_cast<std::int32_t>(sizeof slot->inbox) - slot->inboxLength, 0);
+    if (got <= 0) return Arrival::Over;
+    slot->inboxLength += got;
+  }
+}
+
+void Transport::takeFront(ConnectionSlot* slot, std::int32_t size) {
+  slot->inboxLength -= size;
+  slot->inboxFront = slot->inboxLength > 0 ? slot->inboxFront + size : 0;
+  slot->partialSince = 0;
+}
+
 std::int32_t Transport::receive(ConnectionSlot* slot, Packet* packet) {
   StreamSocket* socket = slot->socket;
   if (socket == nullptr) return -1;

@@ -117,6 +117,15 @@ class Transport {
   // untaken for the send budget. Flushes the outbox while it waits. Only the slot's own worker
   // calls it.
   std::int32_t receive(ConnectionSlot* slot, Packet* packet);
+  // For the slot's own worker, once its client is admitted: waits at most `milliseconds` for a
+  // whole packet at the front of the inbox (reading what comes) and reads it into packet
+  // without taking it (takeFront does), its wire size in *size. Whole: there is one; Quiet:
+  // none came in time, or bytes wait in the outbox for room (the session loop takes it from
+  // here); Over: the client closed, the connection failed, or a header claims too much.
+  enum class Arrival { Whole, Quiet, Over };
+  Arrival peekPacket(ConnectionSlot* slot, Packet* packet, std::int32_t* size, int milliseconds);
+  // Takes the packet peekPacket read from the front of the inbox.
+  void takeFront(ConnectionSlot* slot, std::int32_t size);
   // The stop's notice (image: MESS and QUIT) to every owed client, after what is queued for it,
   // then the end of each stream, and a wait until each client has it all or has closed, or the
   // stop's budget is spent. Clients are served in turns: none waits for another. The caller

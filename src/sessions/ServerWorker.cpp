@@ -31,6 +31,8 @@
 
 namespace {
 
+// How long a worker serves its client itself after the login, before the session loop does.
+constexpr std::int64_t kFirstPacketsMilliseconds = 20;
 // A failed accept is retried after this pause, so a broken listener cannot spin a worker.
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
 // Keep-alive probes: after a minute of silence, every 10 seconds, 6 unanswered end it.
@@ -305,11 +307,43 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing) {
       transport.uncork(slot) < 0) {
     return;
   }
-  // From here the session loop reads and routes the client's packets, until the session ends.
   slot->tokens = -1;  // a full bucket at the first packet
   slot->throttledSince = 0;
+  if (serveFirstPackets(slot)) return;
+  // From here the session loop reads and routes the client's packets, until the session ends.
   sessionLoop.serve(slot);
   slot->peerClosed = true;
+}
+
+// A session that ends within moments of its login (a script that logs in, says what it has to
+// say and quits) is served here, by its worker: handing it to the session loop and back would
+// cost more than the whole session. What a client sends later, or a packet that must wait for
+// its token, is the loop's.
+bool Server::serveFirstPackets(ConnectionSlot* slot) {
+  const std::int64_t until = steadyMilliseconds() + kFirstPacketsMilliseconds;
+  Packet packet;
+  for (;;) {
+    const std::int64_t left = until - steadyMilliseconds();
+    if (left <= 0 || gate.halting()) return false;
+    std::int32_t size = 0;
+    switch (transport.peekPacket(slot, &packet, &size, static_cast<int>(left))) {
+      case Transport::Arrival::Quiet:
+        return false;
+      case Transport::Arrival::Over:
+        slot->peerClosed = true;
+        return true;
+      case Transport::Arrival::Whole:
+        break;
+    }
+    std::int64_t resumeAt = 0;
+    const SessionLoop::Outcome outcome = servePacket(slot, &packet, false, &resumeAt);
+    if (outcome == SessionLoop::Outcome::Held) return false;  // it stays at the front
+    transport.takeFront(slot, size);
+    if (outcome == SessionLoop::Outcome::Ended) {
+      slot->peerClosed = true;
+      return true;
+    }
+  }
 }
 
 void Server::teardownSlot(ConnectionSlot* slot) {

@@ -516,6 +516,22 @@ TEST_F(WorkerTest, PacketsSentRightBehindTheLoginAreServed) {
   EXPECT_EQ(client->next(), "PRIV:quick\xFC" "early");
 }
 
+TEST_F(WorkerTest, MessagesAcrossTheHandOverToTheLoopArriveOnceAndInOrder) {
+  ASSERT_TRUE(startService());
+  auto [reader, sender] = admittedInTurn({"reader", "sender"});
+  ASSERT_TRUE(reader && sender);
+  // Sent from the moment the login is done until well after: the first are served by the
+  // sender's worker, the rest by the session loop it hands the session to.
+  const auto until = Clock::now() + 120ms;
+  int sent = 0;
+  while (Clock::now() < until) {
+    ASSERT_TRUE(sender->sendText("PRIV", "reader\xFC" + std::to_string(sent++), "sender"));
+    std::this_thread::sleep_for(1ms);
+  }
+  for (int i = 0; i < sent; ++i) ASSERT_EQ(reader->next(), "PRIV:reader\xFC" + std::to_string(i));
+  EXPECT_TRUE(reader->silentFor(50ms));
+}
+
 TEST_F(WorkerTest, PacketsQueuedForAUserWhoReadsLateAllReachItInOrder) {
   server.transport.sendQueueBytes = 8 * 1024 * 1024;  // room for what is under way
   ASSERT_TRUE(startService());
