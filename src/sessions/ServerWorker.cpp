@@ -1,15 +1,17 @@
 // The worker threads: capacity + 1 of them, each bound to one slot for the life of the
 // service. A worker serves one connection at a time: it accepts, counts and perhaps refuses
-// it, greets the client, checks its host, logs it in, admits it, and hands the session to the
-// session loop, which reads and routes the client's packets until it quits or fails while the
-// worker sleeps; the teardown comes at the top of the next turn. When the service stops, the
-// worker leaves its cycle wherever it is and stop does the rest.
+// it, greets the client, checks its host, logs it in, admits it, serves what the client sends
+// in the first moments after that, and hands the session to the session loop, which reads and
+// routes the client's packets until it quits or fails while the worker sleeps; the teardown
+// comes at the top of the next turn. When the service stops, the worker leaves its cycle
+// wherever it is and stop does the rest.
 //
 // Locks: the Acceptor's accept and connections mutexes for a turn at accepting; users only
 // inside SessionTable's operations, for a moment each; the slot's own send lock around the
 // admission's taking of its list (with users inside it) and around the teardown's QUIT and
 // close (waiting there for the outbox's writer); another user's send lock, alone, for each
-// notice. None is held while waiting for a client, and no send, file or pause happens under
+// notice, and for each delivery of its client's first packets (found under users, let go
+// first). None is held while waiting for a client, and no send, file or pause happens under
 // users.
 #include <algorithm>
 #include <chrono>
