@@ -406,16 +406,7 @@ Transport::Arrival Transport::peekPacket(ConnectionSlot* slot, Packet* packet,
     const int ready = socket->waitForData(static_cast<int>(left));
     if (ready < 0) return Arrival::Over;
     if (ready != 1) continue;
-    if (slot->inboxFront > 0) {
-      std::memmove(slot->inbox, slot->inbox + slot->inboxFront,
-                   static_cast<std::size_t>(slot->inboxLength));
-      slot->inboxFront = 0;
-    }
-    const std::int32_t got = socket->receive(
-        slot->inbox + slot->inboxLength,
-        static_cast<std::int32_t>(sizeof slot->inbox) - slot->inboxLength, 0);
-    if (got <= 0) return Arrival::Over;
-    slot->inboxLength += got;
+    if (readInbox(slot) <= 0) return Arrival::Over;
   }
 }
 
@@ -423,6 +414,19 @@ void Transport::takeFront(ConnectionSlot* slot, std::int32_t size) {
   slot->inboxLength -= size;
   slot->inboxFront = slot->inboxLength > 0 ? slot->inboxFront + size : 0;
   slot->partialSince = 0;
+}
+
+std::int32_t Transport::readInbox(ConnectionSlot* slot) {
+  if (slot->inboxFront > 0) {
+    // What is left of the last read goes to the front, so that the next has all the room.
+    std::memmove(slot->inbox, slot->inbox + slot->inboxFront,
+                 static_cast<std::size_t>(slot->inboxLength));
+    slot->inboxFront = 0;
+  }
+  const auto room = static_cast<std::int32_t>(sizeof slot->inbox) - slot->inboxLength;
+  const std::int32_t got = slot->socket->receive(slot->inbox + slot->inboxLength, room, 0);
+  if (got > 0) slot->inboxLength += got;
+  return got;
 }
 
 std::int32_t Transport::receive(ConnectionSlot* slot, Packet* packet) {
@@ -435,9 +439,7 @@ std::int32_t Transport::receive(ConnectionSlot* slot, Packet* packet) {
     std::int32_t whole = framedPacketSize(front, static_cast<std::size_t>(slot->inboxLength));
     if (whole > 0 && slot->inboxLength >= whole) {
       packet->deserialize(front);
-      slot->inboxLength -= whole;
-      slot->inboxFront = slot->inboxLength > 0 ? slot->inboxFront + whole : 0;
-      slot->partialSince = 0;  // noted when the worker waits for the rest
+      takeFront(slot, whole);
       return packet->length != 0 ? static_cast<std::int32_t>(packet->length)
                                  : static_cast<std::int32_t>(HEADER_SIZE);
     }
@@ -481,17 +483,8 @@ std::int32_t Transport::receive(ConnectionSlot* slot, Packet* packet) {
       if (ready < 0) return -1;
       if (ready != 1) continue;  // a time-out, or room for what is queued
     }
-    if (slot->inboxFront > 0) {
-      // What is left of the last read goes to the front, so that the next has all the room.
-      std::memmove(slot->inbox, slot->inbox + slot->inboxFront,
-                   static_cast<std::size_t>(slot->inboxLength));
-      slot->inboxFront = 0;
-    }
-    std::int32_t got = socket->receive(
-        slot->inbox + slot->inboxLength,
-        static_cast<std::int32_t>(sizeof slot->inbox) - slot->inboxLength, 0);
-    if (got <= 0) return -1;
-    if (slot->inboxLength == 0) slot->partialSince = steadyMilliseconds();
-    slot->inboxLength += got;
+    const bool wasEmpty = slot->inboxLength == 0;
+    if (readInbox(slot) <= 0) return -1;
+    if (wasEmpty) slot->partialSince = steadyMilliseconds();
   }
 }

@@ -124,8 +124,12 @@ class Transport {
   // here); Over: the client closed, the connection failed, or a header claims too much.
   enum class Arrival { Whole, Quiet, Over };
   Arrival peekPacket(ConnectionSlot* slot, Packet* packet, std::int32_t* size, int milliseconds);
-  // Takes the packet peekPacket read from the front of the inbox.
+  // Takes the whole packet of `size` bytes at the front of the inbox.
   void takeFront(ConnectionSlot* slot, std::int32_t size);
+  // Reads once from the slot's connection into the inbox's free room (what is left of earlier
+  // reads moved to the front first): the bytes read, 0 when the client closed, -1 on failure.
+  // For the thread that serves the slot's client.
+  std::int32_t readInbox(ConnectionSlot* slot);
   // The stop's notice (image: MESS and QUIT) to every owed client, after what is queued for it,
   // then the end of each stream, and a wait until each client has it all or has closed, or the
   // stop's budget is spent. Clients are served in turns: none waits for another. The caller

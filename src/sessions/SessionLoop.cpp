@@ -219,20 +219,12 @@ void SessionLoop::takeHandedOver() {
 }
 
 void SessionLoop::readFrom(ConnectionSlot* slot) {
-  if (slot->inboxFront > 0) {
-    // What is left of the last read goes to the front, so that the next has all the room.
-    std::memmove(slot->inbox, slot->inbox + slot->inboxFront,
-                 static_cast<std::size_t>(slot->inboxLength));
-    slot->inboxFront = 0;
-  }
-  const auto room = static_cast<std::int32_t>(sizeof slot->inbox) - slot->inboxLength;
-  if (room > 0) {
-    const std::int32_t got = slot->socket->receive(slot->inbox + slot->inboxLength, room, 0);
-    if (got <= 0) {
+  // A full inbox holds a whole packet: it is served before anything more is read.
+  if (slot->inboxLength < static_cast<std::int32_t>(sizeof slot->inbox)) {
+    if (transport_.readInbox(slot) <= 0) {
       end(slot);  // the client closed, or the connection failed or was given up
       return;
     }
-    slot->inboxLength += got;
   }
   servePackets(slot);
 }
@@ -275,9 +267,7 @@ void SessionLoop::serveFront(ConnectionSlot* slot, bool retry) {
       held_.push_back(slot);
       return;
     }
-    slot->inboxLength -= whole;
-    slot->inboxFront = slot->inboxLength > 0 ? slot->inboxFront + whole : 0;
-    slot->partialSince = 0;
+    transport_.takeFront(slot, whole);
     if (outcome == Outcome::Ended) {
       end(slot);
       return;
