@@ -32,4 +32,8 @@ class AppendFile {
  private:
   // The open file: a descriptor, or a Windows handle, as an integer.
   std::intptr_t file_;
+  // The open file's identity (device and file number), taken once at open where the system
+  // gives it, so that isAtPath asks only about the path.
+  std::uint64_t device_;
+  std::uint64_t index_;
 };

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-AppendFile::AppendFile() : file_(-1) {}
+AppendFile::AppendFile() : file_(-1), device_(0), index_(0) {}
 
 AppendFile::~AppendFile() { close(); }
 
@@ -17,7 +17,14 @@ Bool16 AppendFile::open(const char* path) {
     fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return 0;
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0) {
+    ::close(fd);
+    return 0;
+  }
   file_ = fd;
+  device_ = static_cast<std::uint64_t>(opened.st_dev);
+  index_ = static_cast<std::uint64_t>(opened.st_ino);
   return 1;
 }
 
@@ -30,10 +37,10 @@ bool AppendFile::isOpen() const { return file_ >= 0; }
 
 bool AppendFile::isAtPath(const char* path) const {
   if (file_ < 0) return false;
-  struct stat open {};
   struct stat named {};
-  if (::fstat(static_cast<int>(file_), &open) != 0 || ::stat(path, &named) != 0) return false;
-  return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+  if (::stat(path, &named) != 0) return false;
+  return static_cast<std::uint64_t>(named.st_dev) == device_ &&
+         static_cast<std::uint64_t>(named.st_ino) == index_;
 }
 
 Bool16 AppendFile::append(const char* bytes, std::size_t length) {

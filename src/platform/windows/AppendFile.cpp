@@ -13,7 +13,8 @@ bool identityOf(HANDLE handle, BY_HANDLE_FILE_INFORMATION* information) {
 
 }  // namespace
 
-AppendFile::AppendFile() : file_(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)) {}
+AppendFile::AppendFile()
+    : file_(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)), device_(0), index_(0) {}
 
 AppendFile::~AppendFile() { close(); }
 
