@@ -26,7 +26,10 @@ SessionTable::~SessionTable() {
 
 void SessionTable::createSlots(std::int32_t count) {
   slots = new ConnectionSlot*[static_cast<std::size_t>(count)];
-  for (std::int32_t i = 0; i < count; ++i) slots[i] = new ConnectionSlot();
+  for (std::int32_t i = 0; i < count; ++i) {
+    slots[i] = new ConnectionSlot();
+    positions_.emplace(slots[i], i);
+  }
   count_ = count;
 }
 
@@ -34,11 +37,18 @@ void SessionTable::destroySlots() {
   NamedLock usersLock(*usersMutex_, LockRank::Users);
   users.clear();
   byName_.clear();
+  admitted_.clear();
+  positions_.clear();
   if (slots == nullptr) return;
   for (std::int32_t i = 0; i < count_; ++i) delete slots[i];
   delete[] slots;
   slots = nullptr;
   count_ = 0;
+}
+
+std::int32_t SessionTable::positionOf(const ConnectionSlot* slot) const {
+  auto found = positions_.find(slot);
+  return found == positions_.end() ? count_ : found->second;  // every slot is in the array
 }
 
 bool SessionTable::publish(ConnectionSlot* slot, StreamSocket* socket) {
@@ -70,11 +80,8 @@ bool SessionTable::claim(ConnectionSlot* slot, const char* name) {
 // Caller holds users.
 void SessionTable::listed(ConnectionSlot* slot, std::vector<ListedUser>* listed) {
   LockOrder::assertHeld(LockRank::Users, "a user list");
-  for (std::int32_t i = 0; i < count_; ++i) {
-    ConnectionSlot* other = slots[i];
-    if (other == nullptr || other == slot || other->userName == nullptr || !other->admitted) {
-      continue;
-    }
+  for (const auto& [position, other] : admitted_) {
+    if (other == slot) continue;
     ListedUser user{other->userName, "", other->connectTime};
     if (other->socket != nullptr) other->socket->getPeerAddress(user.host, sizeof user.host);
     listed->push_back(std::move(user));
@@ -85,13 +92,11 @@ void SessionTable::admit(ConnectionSlot* slot, std::vector<ListedUser>* listedUs
                          std::vector<Recipient>* told) {
   NamedLock usersLock(*usersMutex_, LockRank::Users);
   listed(slot, listedUsers);
-  for (std::int32_t i = 0; i < count_; ++i) {
-    ConnectionSlot* other = slots[i];
-    if (other != nullptr && other != slot && other->userName != nullptr && other->admitted) {
-      told->push_back({other, other->loginSerial});
-    }
+  for (const auto& [position, other] : admitted_) {
+    if (other != slot) told->push_back({other, other->loginSerial});
   }
   slot->admitted = true;
+  admitted_.emplace(positionOf(slot), slot);
 }
 
 void SessionTable::listOthers(ConnectionSlot* slot, std::vector<ListedUser>* listedUsers) {
@@ -104,11 +109,9 @@ SessionTable::Release SessionTable::release(ConnectionSlot* slot, std::vector<Re
   NamedLock usersLock(*usersMutex_, LockRank::Users);
   if (gate_.halting()) return Release::Halting;
   if (slot->userName == nullptr) return Release::NotLoggedIn;
-  for (std::int32_t i = 0; slot->admitted && i < count_; ++i) {
-    ConnectionSlot* other = slots[i];
-    if (other != nullptr && other != slot && other->userName != nullptr && other->admitted) {
-      told->push_back({other, other->loginSerial});
-    }
+  if (slot->admitted) {
+    admitted_.erase(positionOf(slot));
+    for (const auto& [position, other] : admitted_) told->push_back({other, other->loginSerial});
   }
   users.remove(slot->userName);
   byName_.erase(slot->userName);
@@ -163,6 +166,7 @@ void SessionTable::takeEveryoneOut(std::vector<ConnectionSlot*>* owed) {
       owed->push_back(slot);
       users.remove(slot->userName);
       byName_.erase(slot->userName);
+      admitted_.erase(positionOf(slot));
     } else if (slot->socket != nullptr) {
       slot->socket->shutdownBoth();
     }

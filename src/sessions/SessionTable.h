@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -99,11 +100,16 @@ class SessionTable {
 
  private:
   void listed(ConnectionSlot* slot, std::vector<ListedUser>* listed);
+  std::int32_t positionOf(const ConnectionSlot* slot) const;
 
   const ServiceGate& gate_;
   Mutex* usersMutex_;
   // Every filed slot by its userName (the view is of the slot's own copy, alive while filed).
   std::unordered_map<std::string_view, ConnectionSlot*> byName_;
+  // The admitted users in slot order, so that lists and notices cost the users on line and not
+  // the capacity; and each slot's place in the array.
+  std::map<std::int32_t, ConnectionSlot*> admitted_;
+  std::unordered_map<const ConnectionSlot*, std::int32_t> positions_;
   std::int32_t count_;
   std::uint64_t loginCount_;  // logins so far, under users: the source of every loginSerial
 };

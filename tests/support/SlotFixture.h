@@ -33,7 +33,9 @@ class SlotFixture : public ::testing::Test {
     slot->connectTime = connectTime != 0 ? connectTime : std::time(nullptr);
     if (name != nullptr) {
       EXPECT_TRUE(server.sessions.claim(slot, name));
-      slot->admitted = true;
+      std::vector<ListedUser> listed;
+      std::vector<Recipient> told;
+      server.sessions.admit(slot, &listed, &told);
     }
     clients.push_back(std::make_unique<WireClient>(std::move(pair.client)));
     return *clients.back();
