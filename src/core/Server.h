@@ -364,6 +364,9 @@ class Server : public ServerBase {
   void runWorker(ConnectionSlot* slot);
   void teardownConnection(ConnectionSlot* slot, Packet* outgoing);
   Acceptor::Verdict takeConnection(ConnectionSlot* slot);
+  // TCP_NODELAY and the keep-alive probes: set on each connection, or once on the listener
+  // where connections take its options.
+  static void setConnectionOptions(Socket& socket);
   bool greetAndCheckHost(ConnectionSlot* slot, Packet* outgoing);
   enum class TokenWait { Go, Wait, Flood };
   TokenWait takeToken(ConnectionSlot* slot, bool retry, std::int64_t* resumeAt);

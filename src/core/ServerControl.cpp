@@ -197,6 +197,7 @@ Bool16 Server::start() {
     report(text);
     return 0;
   }
+  if (ServerSocket::acceptedTakeOptions()) setConnectionOptions(listener);
   if (!sessionLoop.start([this](ConnectionSlot* slot, Packet* packet, bool retry,
                                 std::int64_t* resumeAt) {
         return servePacket(slot, packet, retry, resumeAt);

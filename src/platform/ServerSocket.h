@@ -24,6 +24,9 @@ class ServerSocket : public Socket {
   // fails, including on a listener that is closed or shut down. When peerAddress is not null,
   // the 16-byte IPv4 socket address of the remote end is copied to it.
   SocketHandle accept(void* peerAddress);
+  // True where a connection accepted here starts with the options set on the listener
+  // (TCP_NODELAY, keep-alive and its timing), so that they need be set once, on the listener.
+  static bool acceptedTakeOptions();
   // The port the open listener is bound to (what the system chose for port 0); 0 when closed.
   std::uint16_t boundPort();
 

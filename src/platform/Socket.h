@@ -72,6 +72,10 @@ class Socket {
   Bool16 setKeepAlive(Bool16 on);
   // True when keep-alive probes are on; false when they are off or the query fails.
   Bool16 getKeepAlive();
+  // True when small writes leave at once; false when they may wait, or the query fails.
+  Bool16 getNoDelay();
+  // Seconds of silence before the first keep-alive probe; -1 when the query fails.
+  int getKeepAliveIdle();
   // When keep-alive probes start (seconds of silence), how often they go, and how many
   // unanswered ones end the connection; false when the system does not take them.
   Bool16 setKeepAliveTiming(int idleSeconds, int intervalSeconds, int probes);

@@ -199,6 +199,14 @@ void Server::teardownConnection(ConnectionSlot* slot, Packet* outgoing) {
   acceptor.release();
 }
 
+// Every packet is a whole message: none should wait to be coalesced with the next. A peer
+// that vanishes without a word is noticed by the keep-alive probes.
+void Server::setConnectionOptions(Socket& socket) {
+  socket.setNoDelay(1);
+  socket.setKeepAlive(1);
+  socket.setKeepAliveTiming(kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds, kKeepAliveProbes);
+}
+
 // Cycle steps 3 to 5: one turn at accepting. Nothing when nothing was accepted (socket stays
 // null); OverCapacity or TooManyFromHost when the connection is over the capacity or over its
 // address's share (socket set, so that it can be refused); Serve otherwise.
@@ -215,12 +223,7 @@ Acceptor::Verdict Server::takeConnection(ConnectionSlot* slot) {
     acceptor.release();
     return Acceptor::Verdict::Nothing;
   }
-  // Every packet is a whole message: none should wait to be coalesced with the next. A peer
-  // that vanishes without a word is noticed by the keep-alive probes.
-  socket->setNoDelay(1);
-  socket->setKeepAlive(1);
-  socket->setKeepAliveTiming(kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds,
-                             kKeepAliveProbes);
+  if (!ServerSocket::acceptedTakeOptions()) setConnectionOptions(*socket);
   slot->connectTime = std::time(nullptr);
   slot->inboxFront = 0;
   slot->inboxLength = 0;

@@ -469,19 +469,26 @@ TEST_F(RobustnessTest, PacketLeftIncompleteLongerThanTheLoginTimeoutEndsTheConne
   expectServing();
 }
 
-TEST_F(RobustnessTest, AcceptedClientSocketsHaveKeepAliveOn) {
+// Where connections take the listener's options, they are set on the listener alone: every
+// accepted connection must still have them.
+TEST_F(RobustnessTest, AcceptedClientSocketsHaveKeepAliveAndNoDelayOn) {
   ASSERT_TRUE(startService());
   auto alice = admitted("alice");
   auto stranger = greeted();  // not logged in yet
   ASSERT_TRUE(alice && stranger);
-  int withKeepAlive = 0;
+  int withOptions = 0;
   const int connected = forEachConnectedSocket([&](ConnectionSlot& slot) {
-    if (slot.socket->getKeepAlive()) ++withKeepAlive;
+    // The idle time where the system tells it (Wine does not).
+    const int idle = slot.socket->getKeepAliveIdle();
+    if (slot.socket->getKeepAlive() && slot.socket->getNoDelay() && (idle == 60 || idle == -1)) {
+      ++withOptions;
+    }
   });
   EXPECT_EQ(connected, 2);
-  EXPECT_EQ(withKeepAlive, 2);
-  // The getter tells off from on: the test's own end has no keep-alive.
+  EXPECT_EQ(withOptions, 2);
+  // The getters tell off from on: the test's own end has neither.
   EXPECT_FALSE(alice->socket().getKeepAlive());
+  EXPECT_FALSE(alice->socket().getNoDelay());
   expectServing();
 }
 

@@ -74,6 +74,13 @@ int getInt(Socket& socket, int option) {
   return value;
 }
 
+int getTcpInt(Socket& socket, int option) {
+  int value = 0;
+  int length = sizeof value;
+  if (!socket.getOption(IPPROTO_TCP, option, &value, &length)) return -1;
+  return value;
+}
+
 }  // namespace
 
 Bool16 Socket::setReceiveBufferSize(int bytes) { return setInt(*this, SOL_SOCKET, SO_RCVBUF, bytes); }
@@ -94,3 +101,4 @@ int Socket::getSendLowWater() { return getInt(*this, SO_SNDLOWAT); }
 Bool16 Socket::setNoDelay(Bool16 on) { return setInt(*this, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0); }
 Bool16 Socket::setKeepAlive(Bool16 on) { return setInt(*this, SOL_SOCKET, SO_KEEPALIVE, on ? 1 : 0); }
 Bool16 Socket::getKeepAlive() { return getInt(*this, SO_KEEPALIVE) > 0 ? 1 : 0; }
+Bool16 Socket::getNoDelay() { return getTcpInt(*this, TCP_NODELAY) > 0 ? 1 : 0; }

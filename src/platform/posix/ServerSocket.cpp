@@ -29,3 +29,11 @@ SocketHandle ServerSocket::accept(void* peerAddress) {
   if (peerAddress != nullptr) std::memcpy(peerAddress, &address, sizeof address);
   return fd;
 }
+
+bool ServerSocket::acceptedTakeOptions() {
+#ifdef __linux__
+  return true;  // the accepted socket is a copy of the listener's
+#else
+  return false;
+#endif
+}

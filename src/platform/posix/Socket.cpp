@@ -104,6 +104,12 @@ Bool16 Socket::setSendTimeout(int seconds) { return setTimeout(*this, SO_SNDTIME
 int Socket::getReceiveTimeout() { return getTimeout(*this, SO_RCVTIMEO); }
 int Socket::getSendTimeout() { return getTimeout(*this, SO_SNDTIMEO); }
 
+int Socket::getKeepAliveIdle() {
+  int value = 0;
+  int length = sizeof value;
+  return getOption(IPPROTO_TCP, TCP_KEEPIDLE, &value, &length) ? value : -1;
+}
+
 Bool16 Socket::setKeepAliveTiming(int idleSeconds, int intervalSeconds, int probes) {
   return (setTcpInt(*this, TCP_KEEPIDLE, idleSeconds) &&
           setTcpInt(*this, TCP_KEEPINTVL, intervalSeconds) &&

@@ -41,3 +41,6 @@ SocketHandle ServerSocket::accept(void* peerAddress) {
   if (peerAddress != nullptr) std::memcpy(peerAddress, &address, sizeof address);
   return static_cast<SocketHandle>(accepted);
 }
+
+// Winsock documents no such copy for the keep-alive timing: each connection gets its own.
+bool ServerSocket::acceptedTakeOptions() { return false; }
