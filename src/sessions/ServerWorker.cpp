@@ -276,6 +276,8 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing) {
   char peer[16];
   slot->socket->getPeerAddress(peer, sizeof peer);
   logConnect(slot->userName, slot->socket->localPort, peer);
+  // SYID waits in the outbox for the list's first write.
+  transport.cork(slot);
   if (sendSystemId(slot, outgoing) < 0) return;
   std::vector<Recipient> told;
   std::vector<ListedUser> listed;
@@ -287,7 +289,6 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing) {
     // its parts and pauses. The list's last part, MCST and CONN leave in one write (sendListed
     // writes the earlier parts itself, each before its pause).
     NamedLock sendLock(*slot->sendLock, LockRank::Send);
-    transport.cork(slot);
     transport.beginList(slot);
     sessions.admit(slot, &listed, &told);
   }

@@ -165,6 +165,33 @@ TEST_F(WorkerTest, NewcomerGetsGreetingAndAdmissionInOrderAndIsAnnouncedToTheOth
   EXPECT_TRUE(carol->silentFor(100ms));
 }
 
+// The packet types in the bytes of one read, when they are whole packets; "" otherwise.
+std::string typesInOneRead(WireClient& client) {
+  if (!client.socket().waitReadable(5, 0)) return "";
+  char bytes[8192];
+  const std::int32_t got = client.socket().receive(bytes, sizeof bytes, 0);
+  std::string types;
+  for (std::int32_t at = 0; at + HEADER_SIZE <= got;) {
+    const std::uint32_t length = readBigEndian32(reinterpret_cast<unsigned char*>(bytes) + at + 36);
+    types += (types.empty() ? "" : " ") + std::string(bytes + at, 4);
+    at += HEADER_SIZE + static_cast<std::int32_t>(length);
+    if (at > got) return "";
+    if (at == got) return types;
+  }
+  return "";
+}
+
+// The server's own packets that follow one another leave in one write: a client (or a
+// network) that gets them in one read sees them together, and nothing waits for a second send.
+TEST_F(WorkerTest, TheGreetingAndTheAdmissionLeaveInOneWriteEach) {
+  ASSERT_TRUE(startService());
+  auto alice = connectClient();
+  ASSERT_TRUE(alice);
+  EXPECT_EQ(typesInOneRead(*alice), "HELO LEVL");
+  ASSERT_TRUE(alice->sendText("USER", "alice"));
+  EXPECT_EQ(typesInOneRead(*alice), "SYID USER MCST CONN");
+}
+
 TEST_F(WorkerTest, TrustedHostIsVerifiedBeforeTheLevel) {
   server.hostCheck = 1;
   dir.write("hosts", "192.0.2.1\n127.0.0.1\n");
