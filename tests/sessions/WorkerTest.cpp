@@ -171,7 +171,7 @@ std::string typesInOneRead(WireClient& client) {
   char bytes[8192];
   const std::int32_t got = client.socket().receive(bytes, sizeof bytes, 0);
   std::string types;
-  for (std::int32_t at = 0; at + HEADER_SIZE <= got;) {
+  for (std::int32_t at = 0; at + static_cast<std::int32_t>(HEADER_SIZE) <= got;) {
     const std::uint32_t length = readBigEndian32(reinterpret_cast<unsigned char*>(bytes) + at + 36);
     types += (types.empty() ? "" : " ") + std::string(bytes + at, 4);
     at += HEADER_SIZE + static_cast<std::int32_t>(length);
