@@ -36,7 +36,10 @@ void SessionTable::createSlots(std::int32_t count) {
 void SessionTable::destroySlots() {
   NamedLock usersLock(*usersMutex_, LockRank::Users);
   users.clear();
-  byName_.clear();
+  {
+    std::lock_guard<std::mutex> directory(directoryLock_);
+    byName_.clear();
+  }
   admitted_.clear();
   positions_.clear();
   if (slots == nullptr) return;
@@ -73,6 +76,7 @@ bool SessionTable::claim(ConnectionSlot* slot, const char* name) {
   slot->userName = copy;
   slot->loginSerial = ++loginCount_;
   users.insert(slot);
+  std::lock_guard<std::mutex> directory(directoryLock_);
   byName_.emplace(copy, slot);
   return true;
 }
@@ -114,7 +118,10 @@ SessionTable::Release SessionTable::release(ConnectionSlot* slot, std::vector<Re
     for (const auto& [position, other] : admitted_) told->push_back({other, other->loginSerial});
   }
   users.remove(slot->userName);
-  byName_.erase(slot->userName);
+  {
+    std::lock_guard<std::mutex> directory(directoryLock_);
+    byName_.erase(slot->userName);
+  }
   slot->admitted = false;
   slot->loginSerial = 0;
   *name = slot->userName;
@@ -123,7 +130,7 @@ SessionTable::Release SessionTable::release(ConnectionSlot* slot, std::vector<Re
 }
 
 bool SessionTable::find(const char* name, Recipient* found) {
-  NamedLock usersLock(*usersMutex_, LockRank::Users);
+  std::lock_guard<std::mutex> directory(directoryLock_);
   auto entry = byName_.find(name);
   if (entry == byName_.end()) return false;
   *found = {entry->second, entry->second->loginSerial};
@@ -131,7 +138,7 @@ bool SessionTable::find(const char* name, Recipient* found) {
 }
 
 void SessionTable::online(std::vector<Recipient>* everyone) {
-  NamedLock usersLock(*usersMutex_, LockRank::Users);
+  std::lock_guard<std::mutex> directory(directoryLock_);
   // From the index, not the slots: a broadcast costs the users on line, not the capacity.
   everyone->reserve(everyone->size() + byName_.size());
   for (const auto& [name, slot] : byName_) everyone->push_back({slot, slot->loginSerial});
@@ -165,6 +172,7 @@ void SessionTable::takeEveryoneOut(std::vector<ConnectionSlot*>* owed) {
     if (slot->userName != nullptr) {
       owed->push_back(slot);
       users.remove(slot->userName);
+      std::lock_guard<std::mutex> directory(directoryLock_);
       byName_.erase(slot->userName);
       admitted_.erase(positionOf(slot));
     } else if (slot->socket != nullptr) {

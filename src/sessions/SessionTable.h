@@ -4,8 +4,12 @@
 // index of the same users by name (the registry is an unbalanced tree: names that arrive in
 // order make it a chain, too slow to search once per routed packet) and the login serials.
 // Nothing here sends, waits for a client or opens a file.
-// Locks: users. A caller may hold its own send lock (Send comes before Users in the order), and
-// never holds users itself. What a caller gets back (a Recipient, a copy of a name) stays
+// Locks: users, and inside it the directory lock of the index by name (a std::mutex, held for
+// one look-up, insertion or copy of the index, with nothing taken under it). The index is
+// changed under both and read under either: routing finds its recipients under the directory
+// lock alone, so a packet never waits behind the logins and leaves that hold users (in a crowd
+// of logins, hundreds of them queue there). A caller may hold its own send lock (Send comes
+// before Users in the order), and never holds users itself. What a caller gets back (a Recipient, a copy of a name) stays
 // usable after users is let go: a Recipient names a login, and Transport::deliverTo writes to
 // it only while the slot still serves that very login.
 // Invariants: a slot's userName is set, and the slot filed under it, from claim to release;
@@ -17,6 +21,7 @@
 #include <cstdint>
 #include <ctime>
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -104,8 +109,10 @@ class SessionTable {
 
   const ServiceGate& gate_;
   Mutex* usersMutex_;
-  // Every filed slot by its userName (the view is of the slot's own copy, alive while filed).
+  // Every filed slot by its userName (the view is of the slot's own copy, alive while filed):
+  // changed under users and directoryLock_, read under either.
   std::unordered_map<std::string_view, ConnectionSlot*> byName_;
+  std::mutex directoryLock_;
   // The admitted users in slot order, so that lists and notices cost the users on line and not
   // the capacity; and each slot's place in the array.
   std::map<std::int32_t, ConnectionSlot*> admitted_;

@@ -469,6 +469,33 @@ TEST_F(RobustnessTest, PacketLeftIncompleteLongerThanTheLoginTimeoutEndsTheConne
   expectServing();
 }
 
+// Routing finds its recipients without the users lock, which every login, admission and leave
+// takes in turn: in a crowd of logins, a message would otherwise wait behind all of them.
+TEST_F(RobustnessTest, MessagesAreRoutedWhileTheUsersLockIsHeld) {
+  ASSERT_TRUE(startService());
+  auto alice = admitted("alice");
+  auto bob = admitted("bob");
+  ASSERT_TRUE(alice && bob);
+  std::atomic<bool> held{false};
+  std::atomic<bool> done{false};
+  std::thread holder([&] {
+    NamedLock usersLock(MutexName::users(server.processId).text(), INFINITE);
+    held = true;
+    for (int i = 0; i < 1000 && !done; ++i) std::this_thread::sleep_for(10ms);
+  });
+  ASSERT_TRUE(waitUntil([&] { return held.load(); }));
+  Packet packet;
+  EXPECT_TRUE(alice->send("PRIV", privTo("bob", "past the crowd"), "alice"));
+  EXPECT_TRUE(bob->skipTo("PRIV", packet, 3s));
+  EXPECT_EQ(payloadOf(packet), privTo("bob", "past the crowd"));
+  EXPECT_TRUE(bob->send("PRIV", privTo("everyone", "and to all"), "bob"));
+  EXPECT_TRUE(alice->skipTo("PRIV", packet, 3s));
+  EXPECT_EQ(payloadOf(packet), privTo("everyone", "and to all"));
+  done = true;
+  holder.join();
+  expectServing();
+}
+
 // Where connections take the listener's options, they are set on the listener alone: every
 // accepted connection must still have them.
 TEST_F(RobustnessTest, AcceptedClientSocketsHaveKeepAliveAndNoDelayOn) {
