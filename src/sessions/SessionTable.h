@@ -113,8 +113,8 @@ class SessionTable {
   // changed under users and directoryLock_, read under either.
   std::unordered_map<std::string_view, ConnectionSlot*> byName_;
   std::mutex directoryLock_;
-  // The admitted users in slot order, so that lists and notices cost the users on line and not
-  // the capacity; and each slot's place in the array.
+  // The admitted users in slot order (under users), so that lists and notices cost the users
+  // on line and not the capacity; and each slot's place in the array (fixed while slots live).
   std::map<std::int32_t, ConnectionSlot*> admitted_;
   std::unordered_map<const ConnectionSlot*, std::int32_t> positions_;
   std::int32_t count_;
