@@ -54,8 +54,8 @@ const char* readHiddenLine(const char* prompt, bool* tooLong) {
   if (length < 0) return nullptr;
   if (tooLong != nullptr) *tooLong = cut || length > MAX_PASSWORD_LENGTH;
   // Cut to the longest password kept (tooLong says so), the rest of the buffer zeroed.
-  const std::size_t kept = std::strlen(line) < MAX_PASSWORD_LENGTH ? std::strlen(line)
-                                                                    : MAX_PASSWORD_LENGTH;
+  const std::size_t typed = std::strlen(line);
+  const std::size_t kept = typed < MAX_PASSWORD_LENGTH ? typed : MAX_PASSWORD_LENGTH;
   std::memset(hidden, 0, sizeof hidden);
   std::memcpy(hidden, line, kept);
   return hidden;

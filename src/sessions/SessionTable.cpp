@@ -172,9 +172,9 @@ void SessionTable::takeEveryoneOut(std::vector<ConnectionSlot*>* owed) {
     if (slot->userName != nullptr) {
       owed->push_back(slot);
       users.remove(slot->userName);
+      admitted_.erase(positionOf(slot));
       std::lock_guard<std::mutex> directory(directoryLock_);
       byName_.erase(slot->userName);
-      admitted_.erase(positionOf(slot));
     } else if (slot->socket != nullptr) {
       slot->socket->shutdownBoth();
     }

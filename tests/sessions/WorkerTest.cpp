@@ -171,14 +171,14 @@ std::string typesInOneRead(WireClient& client) {
   char bytes[8192];
   const std::int32_t got = client.socket().receive(bytes, sizeof bytes, 0);
   std::string types;
-  for (std::int32_t at = 0; at + static_cast<std::int32_t>(HEADER_SIZE) <= got;) {
-    const std::uint32_t length = readBigEndian32(reinterpret_cast<unsigned char*>(bytes) + at + 36);
+  for (std::int32_t at = 0; at < got;) {
+    const std::int32_t whole = framedPacketSize(reinterpret_cast<unsigned char*>(bytes) + at,
+                                                static_cast<std::size_t>(got - at));
+    if (whole <= 0 || whole > got - at) return "";
     types += (types.empty() ? "" : " ") + std::string(bytes + at, 4);
-    at += HEADER_SIZE + static_cast<std::int32_t>(length);
-    if (at > got) return "";
-    if (at == got) return types;
+    at += whole;
   }
-  return "";
+  return got > 0 ? types : "";
 }
 
 // The server's own packets that follow one another leave in one write: a client (or a
