@@ -42,6 +42,19 @@ bool isLive(const std::filesystem::path& task) {
 
 int openDescriptors() { return entriesIn("/proc/self/fd"); }
 
+std::string describeDescriptors() {
+  std::string list;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
+       it.increment(error)) {
+    std::error_code unreadable;
+    const std::filesystem::path target = std::filesystem::read_symlink(it->path(), unreadable);
+    list += it->path().filename().string() + " -> " +
+            (unreadable ? std::string("?") : target.string()) + "\n";
+  }
+  return list;
+}
+
 int threadCount() {
   int count = 0;
   std::error_code error;

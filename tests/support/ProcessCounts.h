@@ -6,6 +6,11 @@
 // freed at once. Each is -1 when the system does not say.
 #pragma once
 
+#include <string>
+
 int openDescriptors();
+// What each open descriptor is ("5 -> socket:[123]", one a line), for a failure message; empty
+// where the system does not say.
+std::string describeDescriptors();
 int threadCount();
 long peakVirtualKilobytes();

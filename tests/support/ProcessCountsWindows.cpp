@@ -26,6 +26,8 @@ int openDescriptors() {
   return count;
 }
 
+std::string describeDescriptors() { return {}; }
+
 int threadCount() {
   HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return -1;
