@@ -177,6 +177,7 @@ void Server::teardownConnection(ConnectionSlot* slot, Packet* outgoing) {
       break;
   }
   if (slot->socket == nullptr) return;
+  StreamSocket* closing = nullptr;
   {
     // A sender that found the user before it left may still be writing to it: the QUIT and the
     // close wait for its send lock and for the outbox's writer to be done.
@@ -186,17 +187,20 @@ void Server::teardownConnection(ConnectionSlot* slot, Packet* outgoing) {
     slot->listing = false;
     std::vector<unsigned char>().swap(slot->afterList);
     sendQuit(slot, outgoing);
-    delete sessions.unpublish(slot);  // closes the connection
+    closing = sessions.unpublish(slot);  // from here only this worker knows the connection
     std::vector<unsigned char>().swap(slot->outbox);  // what it could not take is dropped
     slot->outboxBytes = 0;
     slot->stalledSince = 0;
     slot->connectTime = 0;
   }
+  // The connection's counts go back before it closes: a client that sees its connection end
+  // and connects again at once must not be turned away for the one it has just lost.
   if (slot->countedHost[0] != '\0') {
     acceptor.releaseHost(slot->countedHost);
     slot->countedHost[0] = '\0';
   }
   acceptor.release();
+  delete closing;
 }
 
 // Every packet is a whole message: none should wait to be coalesced with the next. A peer

@@ -488,6 +488,30 @@ TEST_F(RobustnessTest, PacketLeftIncompleteLongerThanTheLoginTimeoutEndsTheConne
   expectServing();
 }
 
+// A client that sees its connection end may connect again at once: by then the connection no
+// longer counts toward the capacity. With the count held up, the connection stays open.
+TEST_F(RobustnessTest, AConnectionCountsNoMoreOnceTheClientSeesItClose) {
+  ASSERT_TRUE(startService());
+  auto alice = admitted("alice");
+  ASSERT_TRUE(alice);
+  std::atomic<bool> held{false};
+  std::atomic<bool> done{false};
+  std::thread holder([&] {
+    NamedLock connectionsLock(MutexName::connections(server.processId).text(), INFINITE);
+    held = true;
+    for (int i = 0; i < 1000 && !done; ++i) std::this_thread::sleep_for(10ms);
+  });
+  ASSERT_TRUE(waitUntil([&] { return held.load(); }));
+  ASSERT_TRUE(alice->send("QUIT", "", "alice"));
+  EXPECT_EQ(alice->next(), "QUIT");
+  EXPECT_FALSE(alice->closedByPeer(300ms));  // its count cannot be given back yet
+  done = true;
+  holder.join();
+  EXPECT_TRUE(alice->closedByPeer());
+  EXPECT_TRUE(waitUntil([&] { return server.connectionCount == 0; }));
+  expectServing();
+}
+
 // Routing finds its recipients without the users lock, which every login, admission and leave
 // takes in turn: in a crowd of logins, a message would otherwise wait behind all of them.
 TEST_F(RobustnessTest, MessagesAreRoutedWhileTheUsersLockIsHeld) {
