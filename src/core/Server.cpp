@@ -58,6 +58,7 @@ Server::Server(std::int32_t capacity_)
       mcastAddress{},
       listener(5412, kListenBacklog),
       localHostText{},
+      listenPort(0),
       sendTimeoutMilliseconds(transport.sendTimeoutMilliseconds),
       loginTimeout(60),
       maxPerHost(0),

@@ -338,6 +338,7 @@ class Server : public ServerBase {
   ServerSocket listener;  // its localPort is the server port; touched by the console thread
 
   char localHostText[16];  // the listener's address as sent in senderHost; set by start
+  std::uint16_t listenPort;  // the port the listener is bound to; set by start
   ConfigProblems configProblems;  // of the last reading of the configuration file
   int& sendTimeoutMilliseconds;  // how long a client may leave its outbox untaken (transport's)
   // Seconds a connection may take to log in, and a packet to arrive whole once begun

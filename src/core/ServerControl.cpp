@@ -211,6 +211,7 @@ Bool16 Server::start() {
   // As configured, or resolved when the server was made: never looked up again here, so that
   // what clients are told is where the listener is.
   std::memcpy(localHostText, listener.localAddress, sizeof localHostText);
+  listenPort = listener.boundPort();
   acceptor.reset();
 
   // A worker a slot, the loop, the flusher, the console and the signal watcher.

@@ -24,6 +24,10 @@ class ServerSocket : public Socket {
   // fails, including on a listener that is closed or shut down. When peerAddress is not null,
   // the 16-byte IPv4 socket address of the remote end is copied to it.
   SocketHandle accept(void* peerAddress);
+  // accept, with the peer's port (host order) and dotted address from the same call, so that
+  // nobody need ask the system for them again; port 0 and an empty address when the peer is
+  // not an IPv4 one.
+  SocketHandle accept(std::uint16_t* peerPort, char (&peerAddress)[16]);
   // True where a connection accepted here starts with the options set on the listener
   // (TCP_NODELAY, keep-alive and its timing), so that they need be set once, on the listener.
   static bool acceptedTakeOptions();

@@ -18,10 +18,11 @@ Acceptor::~Acceptor() {
 }
 
 Acceptor::Verdict Acceptor::take(ServerSocket& listener, std::int32_t capacity,
-                                 SocketHandle* handle) {
+                                 SocketHandle* handle, std::uint16_t* peerPort,
+                                 char (&peerAddress)[16]) {
   NamedLock acceptLock(*acceptMutex_, LockRank::Accept);
   if (gate_.halting()) return Verdict::Nothing;
-  *handle = listener.accept(nullptr);
+  *handle = listener.accept(peerPort, peerAddress);
   if (*handle == 0) return Verdict::Nothing;
   NamedLock connectionsLock(*connectionsMutex_, LockRank::Connections);
   return ++connectionCount > capacity ? Verdict::OverCapacity : Verdict::Serve;

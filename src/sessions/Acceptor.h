@@ -35,8 +35,10 @@ class Acceptor {
 
   // One turn at accepting: Nothing (no connection; after a failed accept the caller pauses,
   // since a broken listener must not spin a worker), else *handle holds the new connection,
-  // counted, and the verdict says whether the capacity leaves room for it.
-  Verdict take(ServerSocket& listener, std::int32_t capacity, SocketHandle* handle);
+  // counted, and the verdict says whether the capacity leaves room for it; *peerPort and
+  // peerAddress are its remote end, as the accept gave it.
+  Verdict take(ServerSocket& listener, std::int32_t capacity, SocketHandle* handle,
+               std::uint16_t* peerPort, char (&peerAddress)[16]);
   // Gives back the count of a connection that has been closed.
   void release();
   // Counts one more connection from address, unless it holds limit already (limit 0: no

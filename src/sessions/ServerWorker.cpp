@@ -216,12 +216,19 @@ void Server::setConnectionOptions(Socket& socket) {
 // address's share (socket set, so that it can be refused); Serve otherwise.
 Acceptor::Verdict Server::takeConnection(ConnectionSlot* slot) {
   SocketHandle handle = 0;
-  const Acceptor::Verdict verdict = acceptor.take(listener, capacity, &handle);
+  std::uint16_t peerPort = 0;
+  char peer[16] = "";
+  const Acceptor::Verdict verdict = acceptor.take(listener, capacity, &handle, &peerPort, peer);
   if (verdict == Acceptor::Verdict::Nothing) {
     if (handle == 0 && !gate.halting()) std::this_thread::sleep_for(kAcceptRetryPause);
     return Acceptor::Verdict::Nothing;
   }
-  StreamSocket* socket = new (std::nothrow) StreamSocket(handle);
+  // Both ends without asking the system again: the peer's came with the accept, and a listener
+  // on one address gives its connections that address and its port.
+  StreamSocket* socket =
+      localHostText[0] != '\0'
+          ? new (std::nothrow) StreamSocket(handle, peerPort, peer, listenPort, localHostText)
+          : new (std::nothrow) StreamSocket(handle, peerPort, peer);
   if (socket == nullptr) {
     StreamSocket closing(handle);  // closes the handle as it goes
     acceptor.release();
@@ -246,8 +253,7 @@ Acceptor::Verdict Server::takeConnection(ConnectionSlot* slot) {
   if (verdict != Acceptor::Verdict::Serve) return verdict;  // the full server's refusal first
   // Counted for its address only when admitted under the address's share: a refused
   // connection counts toward nothing.
-  char peer[sizeof slot->countedHost] = "";
-  socket->getPeerAddress(peer, sizeof peer);
+  static_assert(sizeof peer == sizeof slot->countedHost);
   if (!acceptor.claimHost(peer, maxPerHost)) return Acceptor::Verdict::TooManyFromHost;
   std::memcpy(slot->countedHost, peer, sizeof peer);
   return Acceptor::Verdict::Serve;

@@ -84,6 +84,19 @@ TEST_F(ServerSocketTest, ListenerOnLoopbackAcceptsAndReportsThePeerInNetworkOrde
   EXPECT_EQ(peer[2] * 256 + peer[3], client->localPort);
   EXPECT_EQ(peer[4], 127);
   EXPECT_EQ(peer[7], 1);
+
+  // The same, spelled as a port and a dotted address.
+  auto second = connectTo(port);
+  ASSERT_NE(second, nullptr);
+  std::uint16_t peerPort = 0;
+  char peerAddress[16];
+  std::memset(peerAddress, 'x', sizeof peerAddress);
+  SocketHandle next = listener->accept(&peerPort, peerAddress);
+  ASSERT_GT(next, 0);
+  StreamSocket nextServer(next);
+  EXPECT_EQ(peerPort, second->localPort);
+  EXPECT_STREQ(peerAddress, "127.0.0.1");
+  EXPECT_EQ(peerPort, nextServer.peerPort);
 }
 
 TEST_F(ServerSocketTest, ListenerOnLoopbackRefusesAnotherLocalAddress) {
@@ -113,6 +126,11 @@ TEST_F(ServerSocketTest, AcceptOnANeverOpenedOrClosedListenerReturnsZeroAtOnce) 
   ASSERT_NE(listener, nullptr);
   EXPECT_TRUE(listener->close());
   EXPECT_EQ(listener->accept(nullptr), 0);
+  std::uint16_t peerPort = 1;
+  char peerAddress[16] = "192.0.2.1";
+  EXPECT_EQ(listener->accept(&peerPort, peerAddress), 0);
+  EXPECT_EQ(peerPort, 0);
+  EXPECT_STREQ(peerAddress, "");
   EXPECT_EQ(listener->boundPort(), 0);
   EXPECT_LT(millisecondsSince(start), 1000);
 }

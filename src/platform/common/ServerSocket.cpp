@@ -24,6 +24,15 @@ Bool16 ServerSocket::fail() {
   return 0;
 }
 
+SocketHandle ServerSocket::accept(std::uint16_t* peerPort, char (&peerAddress)[16]) {
+  sockaddr_in address{};
+  const SocketHandle accepted = accept(&address);
+  *peerPort = 0;
+  peerAddress[0] = '\0';
+  if (accepted != 0) SocketShim::spellEnd(address, peerPort, peerAddress);
+  return accepted;
+}
+
 std::uint16_t ServerSocket::boundPort() {
   sockaddr_in address{};
   if (handle == INVALID_SOCKET_HANDLE || !SocketShim::endAddress(handle, false, &address)) return 0;

@@ -14,10 +14,12 @@ sockaddr_in ipv4Address(std::uint16_t port, std::uint32_t address) {
 
 bool readEnd(SocketHandle handle, bool remote, std::uint16_t* port, char (&text)[16]) {
   sockaddr_in address{};
-  if (handle == INVALID_SOCKET_HANDLE || !endAddress(handle, remote, &address) ||
-      address.sin_family != AF_INET) {
-    return false;
-  }
+  if (handle == INVALID_SOCKET_HANDLE || !endAddress(handle, remote, &address)) return false;
+  return spellEnd(address, port, text);
+}
+
+bool spellEnd(const sockaddr_in& address, std::uint16_t* port, char (&text)[16]) {
+  if (address.sin_family != AF_INET) return false;
   char dotted[INET_ADDRSTRLEN];
   if (::inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted) == nullptr) return false;
   *port = ntohs(address.sin_port);

@@ -1,7 +1,7 @@
 // SocketShim: the few socket calls that each system spells its own way (the handle's type, the
 // length's type, close against closesocket, errno against WSAGetLastError), under one set of
 // names, so that what the socket classes do the same on every system is written once in
-// common/. Each system's folder implements the calls (SocketShim.cpp there); the two address
+// common/. Each system's folder implements the calls (SocketShim.cpp there); the address
 // helpers at the end are written once over them. Private to the platform layer.
 // Thread safety: every function may be called from any thread.
 #pragma once
@@ -57,5 +57,8 @@ sockaddr_in ipv4Address(std::uint16_t port, std::uint32_t address);
 // Reads the port (host order) and dotted address of one end of the handle; false (fields
 // untouched) when the end cannot be determined or is not IPv4.
 bool readEnd(SocketHandle handle, bool remote, std::uint16_t* port, char (&text)[16]);
+// The port (host order) and dotted address of an IPv4 socket address; false (fields untouched)
+// when it is not IPv4.
+bool spellEnd(const sockaddr_in& address, std::uint16_t* port, char (&text)[16]);
 
 }  // namespace SocketShim
