@@ -305,6 +305,12 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing) {
   const bool listSent = sendListed(slot, outgoing, listed) >= 0;
   transport.endList(slot);
   if (!listSent) return;
+  // Everyone else hears of the newcomer once its own packets are on their way, so that it is
+  // not kept waiting for them (or for its full name's look-up).
+  if (sendMulticastGroup(slot, outgoing) < 0 || sendConnected(slot, outgoing) < 0 ||
+      transport.uncork(slot) < 0) {
+    return;
+  }
   if (!told.empty()) {
     // One image for everyone told: the newcomer's entry, with its full name looked up once.
     ListedUser self{slot->userName, "", slot->connectTime};
@@ -318,10 +324,6 @@ void Server::admitUser(ConnectionSlot* slot, Packet* outgoing) {
     for (const Recipient& recipient : told) {
       if (size > 0) transport.notify(recipient, image, size, told.size());
     }
-  }
-  if (sendMulticastGroup(slot, outgoing) < 0 || sendConnected(slot, outgoing) < 0 ||
-      transport.uncork(slot) < 0) {
-    return;
   }
   slot->tokens = -1;  // a full bucket at the first packet
   slot->throttledSince = 0;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ServiceFixture.h"
+#include "core/NamedLock.h"
 #include "platform/StreamSocket.h"
 #include "sessions/ConnectionSlot.h"
 
@@ -373,6 +374,29 @@ TEST_F(WorkerTest, AClientAboveTheRateForTheLoginTimeOutIsDisconnected) {
                       "ERROR: Too many messages from flood@127.0.0.1: disconnected.\tAT: ")
                 .empty();
   }));
+}
+
+// The others hear of a newcomer after its own packets are on their way: one who cannot be
+// written to for the moment keeps the newcomer waiting for nothing.
+TEST_F(WorkerTest, ANewcomerIsNotKeptWaitingForTheNoticesToOthers) {
+  ASSERT_TRUE(startService());
+  auto alice = admitted("alice");
+  ASSERT_TRUE(alice);
+  Recipient found{};
+  ASSERT_TRUE(server.sessions.find("alice", &found));
+  std::atomic<bool> held{false};
+  std::atomic<bool> done{false};
+  std::thread holder([&] {
+    NamedLock aliceSend(*found.slot->sendLock, LockRank::Send);
+    held = true;
+    for (int i = 0; i < 1000 && !done; ++i) std::this_thread::sleep_for(10ms);
+  });
+  ASSERT_TRUE(waitUntil([&] { return held.load(); }));
+  auto bob = login("bob");  // up to CONN, while nothing can be written to alice
+  EXPECT_TRUE(bob);
+  done = true;
+  holder.join();
+  EXPECT_EQ(alice->next().substr(0, 8), "USER:bob");
 }
 
 TEST_F(WorkerTest, DroppedUserIsAnnouncedGoneAndLoggedOnce) {
