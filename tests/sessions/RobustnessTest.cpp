@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "LockHolder.h"
 #include "ProcessCounts.h"
 #include "ServiceFixture.h"
 #include "WireClient.h"
@@ -494,19 +495,12 @@ TEST_F(RobustnessTest, AConnectionCountsNoMoreOnceTheClientSeesItClose) {
   ASSERT_TRUE(startService());
   auto alice = admitted("alice");
   ASSERT_TRUE(alice);
-  std::atomic<bool> held{false};
-  std::atomic<bool> done{false};
-  std::thread holder([&] {
-    NamedLock connectionsLock(MutexName::connections(server.processId).text(), INFINITE);
-    held = true;
-    for (int i = 0; i < 1000 && !done; ++i) std::this_thread::sleep_for(10ms);
-  });
-  EXPECT_TRUE(waitUntil([&] { return held.load(); }));
-  EXPECT_TRUE(alice->send("QUIT", "", "alice"));
+  LockHolder connections(MutexName::connections(server.processId).text());
+  ASSERT_TRUE(connections.held());
+  ASSERT_TRUE(alice->send("QUIT", "", "alice"));
   EXPECT_EQ(alice->next(), "QUIT");
   EXPECT_FALSE(alice->closedByPeer(300ms));  // its count cannot be given back yet
-  done = true;
-  holder.join();
+  connections.release();
   EXPECT_TRUE(alice->closedByPeer());
   EXPECT_TRUE(waitUntil([&] { return server.connectionCount == 0; }));
   expectServing();
@@ -519,14 +513,8 @@ TEST_F(RobustnessTest, MessagesAreRoutedWhileTheUsersLockIsHeld) {
   auto alice = admitted("alice");
   auto bob = admitted("bob");
   ASSERT_TRUE(alice && bob);
-  std::atomic<bool> held{false};
-  std::atomic<bool> done{false};
-  std::thread holder([&] {
-    NamedLock usersLock(MutexName::users(server.processId).text(), INFINITE);
-    held = true;
-    for (int i = 0; i < 1000 && !done; ++i) std::this_thread::sleep_for(10ms);
-  });
-  ASSERT_TRUE(waitUntil([&] { return held.load(); }));
+  LockHolder users(MutexName::users(server.processId).text());
+  ASSERT_TRUE(users.held());
   Packet packet;
   EXPECT_TRUE(alice->send("PRIV", privTo("bob", "past the crowd"), "alice"));
   EXPECT_TRUE(bob->skipTo("PRIV", packet, 3s));
@@ -534,8 +522,7 @@ TEST_F(RobustnessTest, MessagesAreRoutedWhileTheUsersLockIsHeld) {
   EXPECT_TRUE(bob->send("PRIV", privTo("everyone", "and to all"), "bob"));
   EXPECT_TRUE(alice->skipTo("PRIV", packet, 3s));
   EXPECT_EQ(payloadOf(packet), privTo("everyone", "and to all"));
-  done = true;
-  holder.join();
+  users.release();
   expectServing();
 }
 

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "LockHolder.h"
 #include "ServiceFixture.h"
-#include "core/NamedLock.h"
 #include "platform/StreamSocket.h"
 #include "sessions/ConnectionSlot.h"
 
@@ -384,18 +384,11 @@ TEST_F(WorkerTest, ANewcomerIsNotKeptWaitingForTheNoticesToOthers) {
   ASSERT_TRUE(alice);
   Recipient found{};
   ASSERT_TRUE(server.sessions.find("alice", &found));
-  std::atomic<bool> held{false};
-  std::atomic<bool> done{false};
-  std::thread holder([&] {
-    NamedLock aliceSend(*found.slot->sendLock, LockRank::Send);
-    held = true;
-    for (int i = 0; i < 1000 && !done; ++i) std::this_thread::sleep_for(10ms);
-  });
-  EXPECT_TRUE(waitUntil([&] { return held.load(); }));
+  LockHolder aliceSend(*found.slot->sendLock, LockRank::Send);
+  ASSERT_TRUE(aliceSend.held());
   auto bob = login("bob");  // up to CONN, while nothing can be written to alice
   EXPECT_TRUE(bob);
-  done = true;
-  holder.join();
+  aliceSend.release();
   EXPECT_EQ(alice->next().substr(0, 8), "USER:bob");
 }
 
