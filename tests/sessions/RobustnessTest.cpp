@@ -543,8 +543,10 @@ TEST_F(RobustnessTest, AcceptedClientSocketsHaveKeepAliveAndNoDelayOn) {
   });
   EXPECT_EQ(connected, 2);
   EXPECT_EQ(withOptions, 2);
-  // The getters tell off from on: the test's own end has neither.
+  // The getters tell off from on: the test's own end has no keep-alive, and no no-delay once
+  // it is turned off.
   EXPECT_FALSE(alice->socket().getKeepAlive());
+  EXPECT_TRUE(alice->socket().setNoDelay(0));
   EXPECT_FALSE(alice->socket().getNoDelay());
   expectServing();
 }
