@@ -13,13 +13,11 @@ bool resolveHostName(const char* name, char (&text)[16]) {
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-  char dotted[INET_ADDRSTRLEN];
-  const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-  bool converted = ::inet_ntop(AF_INET, &address->sin_addr, dotted, sizeof dotted) != nullptr;
+  std::uint16_t port = 0;
+  const bool converted =
+      SocketShim::spellEnd(*reinterpret_cast<const sockaddr_in*>(found->ai_addr), &port, text);
   ::freeaddrinfo(found);
-  if (!converted) return false;
-  copyAddressText(text, dotted);
-  return true;
+  return converted;
 }
 
 bool resolveOwnAddress(char (&text)[16]) {
