@@ -85,8 +85,9 @@ std::int32_t Server::sendUserList(ConnectionSlot* slot, Packet* packet) {
   return sendListed(slot, packet, listed);
 }
 
-// The list goes out whole under the recipient's send lock: what others send it waits until
-// the list is complete. Takes the password file's mutex once for every full name.
+// The list goes out part by part, each under the recipient's send lock for its write alone:
+// what others send the recipient meanwhile waits behind the list (Transport::beginList), and
+// they do not wait for it. Takes the password file's mutex once for every full name.
 std::int32_t Server::sendListed(ConnectionSlot* slot, Packet* packet,
                                 const std::vector<ListedUser>& listed) {
   setHeader(packet, "USER");
