@@ -239,6 +239,12 @@ void Transport::endList(ConnectionSlot* slot) {
   slot->outboxBytes = static_cast<std::int32_t>(slot->outbox.size());
 }
 
+void Transport::cutList(ConnectionSlot* slot) {
+  NamedLock sendLock(*slot->sendLock, LockRank::Send);
+  slot->listing = false;
+  std::vector<unsigned char>().swap(slot->afterList);
+}
+
 std::int32_t Transport::write(ConnectionSlot* slot, bool release) {
   if (slot->writing) return 0;  // the writer at work takes these bytes too
   StreamSocket* socket = slot->socket;

@@ -82,6 +82,10 @@ class Transport {
   std::int32_t sendListPart(ConnectionSlot* slot, const unsigned char* image, std::int32_t size,
                             bool now);
   void endList(ConnectionSlot* slot);
+  // For a caller that holds the slot's send lock and is ending the connection: a list going
+  // out ends here, what waits behind it is dropped, and what the caller sends next goes out
+  // after the parts sent so far.
+  void cutList(ConnectionSlot* slot);
   // deliver to a login found under users earlier: -1, with nothing queued, when the slot has
   // left that login since.
   std::int32_t deliverTo(const Recipient& recipient, const unsigned char* image,

@@ -58,6 +58,9 @@ Bool16 Server::terminateUser(const char* name) {
     NamedLock sendLock(*slot->sendLock, LockRank::Send);
     transport.awaitWriter(slot);  // the shutdown must not cut a packet being written
     if (slot->loginSerial == found.login) {
+      // A user still being admitted is told too: its list ends where it is, and what others
+      // sent it, waiting behind the list, would never reach it anyway.
+      transport.cutList(slot);
       transport.cork(slot);  // MESS and QUIT in one write
       sendMessage(slot, &packet, "Connection terminated by server.");
       sendQuit(slot, &packet);

@@ -108,6 +108,18 @@ class AdmissionTest : public ServiceFixture {
     learned.fault = "no CONN";
     return nullptr;
   }
+
+  // count users logged in at once, named by nameOf; false when any login failed.
+  bool logInCrowd(int count, std::vector<std::unique_ptr<WireClient>>& clients) {
+    clients.resize(count);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i) threads.emplace_back([&, i] { clients[i] = login(nameOf(i)); });
+    for (auto& thread : threads) thread.join();
+    for (int i = 0; i < count; ++i) {
+      if (!clients[i]) return false;
+    }
+    return true;
+  }
 };
 
 TEST_F(AdmissionTest, UsersLoggingInTogetherEachHearOfEveryOtherExactlyOnce) {
@@ -180,14 +192,8 @@ TEST_F(AdmissionTest, UsersLoggingInTogetherEachHearOfEveryOtherExactlyOnce) {
 TEST_F(AdmissionTest, ANewcomersLongListHoldsUpNoOneWhoWritesToIt) {
   ASSERT_TRUE(startService());
   // A crowd already in, so that a newcomer's list goes out in many parts, a pause after each.
-  const int crowd = kUsers - 3;
-  std::vector<std::unique_ptr<WireClient>> clients(crowd);
-  {
-    std::vector<std::thread> threads;
-    for (int i = 0; i < crowd; ++i) threads.emplace_back([&, i] { clients[i] = login(nameOf(i)); });
-    for (auto& thread : threads) thread.join();
-  }
-  for (int i = 0; i < crowd; ++i) ASSERT_TRUE(clients[i]) << nameOf(i);
+  std::vector<std::unique_ptr<WireClient>> crowd;
+  ASSERT_TRUE(logInCrowd(kUsers - 3, crowd));
   auto ping = admitted("ping");
   auto pong = admitted("pong");
   ASSERT_TRUE(ping && pong);
@@ -235,6 +241,31 @@ TEST_F(AdmissionTest, ANewcomersLongListHoldsUpNoOneWhoWritesToIt) {
                        << duration_cast<milliseconds>(learned.lastPart - learned.firstPart).count()
                        << " ms; " << exchanges.size() << " exchanges, the slowest "
                        << duration_cast<milliseconds>(slowest).count() << " ms)";
+}
+
+TEST_F(AdmissionTest, ANewcomerTerminatedWhileItsListGoesOutIsToldSo) {
+  ASSERT_TRUE(startService());
+  std::vector<std::unique_ptr<WireClient>> crowd;
+  ASSERT_TRUE(logInCrowd(kUsers - 3, crowd));
+  auto late = connectClient();
+  ASSERT_TRUE(late);
+  ASSERT_EQ(late->next(), "HELO");
+  ASSERT_EQ(late->next(), "LEVL:1");
+  ASSERT_TRUE(late->sendText("USER", "late"));
+  Packet packet;
+  ASSERT_TRUE(late->skipTo("USER", packet));
+  ASSERT_GT(packet.sequence, 0) << "a list in parts, its pauses still to come";
+
+  // The operator terminates the newcomer between two parts of its list: the notice and the
+  // QUIT reach it after the parts sent so far, and nothing else.
+  EXPECT_EQ(server.terminateUser("late"), 1);
+  while (late->readPacket(packet) && std::string(packet.type, 4) == "USER") {
+  }
+  EXPECT_EQ(std::string(packet.type, 4), "MESS");
+  EXPECT_EQ(textOf(packet), "Connection terminated by server.");
+  EXPECT_EQ(late->next(), "QUIT");
+  EXPECT_TRUE(late->closedByPeer());
+  EXPECT_TRUE(waitUntil([&] { return !isLoggedIn("late"); }, 5s));
 }
 
 }  // namespace
