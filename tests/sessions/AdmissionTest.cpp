@@ -1,6 +1,7 @@
 // Many users logging in at the same moment: every one is admitted, and every one hears of every
 // other exactly once, in its own user list (those admitted before it) or in a joined notice
-// (those admitted after it), never inside its list and never twice.
+// (those admitted after it), never inside its list and never twice. A newcomer's long list
+// holds up nobody who writes to it, and the operator's terminate reaches it half-way through.
 #include <gtest/gtest.h>
 
 #include <atomic>
